@@ -1,0 +1,10 @@
+# corvane_project_target(<target>): warnings and sanitizers for code we own.
+# Third-party code (whisper.cpp) never gets these, so its warnings stay its own
+# and sanitizer builds instrument only what we can fix.
+function(corvane_project_target target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(CORVANE_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=${CORVANE_SANITIZE} -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=${CORVANE_SANITIZE})
+  endif()
+endfunction()
