@@ -1,0 +1,122 @@
+#include "WhisperSTTNodeTypeInfo.h"
+
+namespace corvane::extensions::whisper {
+
+namespace {
+
+// Plain literals only: this may run before the library's other static data is
+// initialised.
+
+CVAnyMap parameter(const char* name, const char* type, const char* description, bool isOptional)
+{
+    return CVAnyMap{
+        {"name", name},
+        {"type", type},
+        {"description", description},
+        {"isOptional", isOptional},
+    };
+}
+
+CVAnyMap dataField(const char* name, const char* type, const char* description)
+{
+    return CVAnyMap{
+        {"name", name},
+        {"type", type},
+        {"description", description},
+    };
+}
+
+CVAnyMap event(const char* name, const char* description, CVAnyMap data)
+{
+    return CVAnyMap{
+        {"name", name},
+        {"description", description},
+        {"data", std::move(data)},
+    };
+}
+
+CVAnyMap makeActions()
+{
+    CVAnyMap transcribe{
+        {"description",
+         "Triggers transcription of the current input buffer. When start/end are omitted, transcribes "
+         "everything received since the previous transcribe call (capped to the 30 s window)."},
+        {"parameters",
+         CVAnyMap{
+             {"start", parameter("start", "int",
+                                 "Start sample index for transcription (16 kHz, absolute). Optional: omit "
+                                 "together with 'end' to transcribe since the last transcribe call.",
+                                 true)},
+             {"end", parameter("end", "int",
+                               "End sample index for transcription (16 kHz, absolute). Optional: omit "
+                               "together with 'start'.",
+                               true)},
+         }},
+    };
+
+    CVAnyMap loadModel{
+        {"description",
+         "Loads a ggml Whisper model from an absolute file path. Emits modelLoaded or modelLoadFailed."},
+        {"parameters",
+         CVAnyMap{
+             {"modelPath", parameter("modelPath", "string", "Absolute path to the .bin ggml model file.", false)},
+             {"useGPU", parameter("useGPU", "boolean", "Enable GPU (Metal) acceleration.", true)},
+         }},
+    };
+
+    // No "parameters" key at all: the action takes none.
+    CVAnyMap resetTranscribeWindow{
+        {"description",
+         "Clears the input buffer and resets the since-last-transcribe window to 'now'. Call after routing "
+         "audio to this node (e.g. after flipping a BusSwitch) so stale/silent audio is not transcribed."},
+    };
+
+    return CVAnyMap{
+        {"transcribe", std::move(transcribe)},
+        {"loadModel", std::move(loadModel)},
+        {"resetTranscribeWindow", std::move(resetTranscribeWindow)},
+    };
+}
+
+CVAnyMap makeEvents()
+{
+    return CVAnyMap{
+        {"transcribed",
+         event("transcribed", "Emitted when transcription is completed.",
+               CVAnyMap{
+                   {"text", dataField("text", "string", "The transcribed text.")},
+                   {"processingTime",
+                    dataField("processingTime", "int", "Time taken for transcription in milliseconds.")},
+               })},
+        {"modelLoaded",
+         event("modelLoaded", "Emitted when a model is loaded successfully.",
+               CVAnyMap{
+                   {"modelPath", dataField("modelPath", "string", "Path of the loaded model.")},
+               })},
+        {"modelLoadFailed",
+         event("modelLoadFailed", "Emitted when loading a model fails.",
+               CVAnyMap{
+                   {"modelPath", dataField("modelPath", "string", "Path of the model that failed.")},
+                   {"error", dataField("error", "string", "Failure reason.")},
+               })},
+    };
+}
+
+} // namespace
+
+NodeTypeInfo makeWhisperSTTNodeTypeInfo()
+{
+    NodeTypeInfo info;
+    info.type = "Whisper";
+    info.subtype = "STT";
+    info.displayName = "Whisper Speech-to-Text";
+    info.description = "A speech-to-text node using the Whisper model.";
+    info.categories = {"Voice", "AI"};
+    info.configuration = CVAnyMap{};
+    info.properties = CVAnyMap{};
+    info.actions = makeActions();
+    info.events = makeEvents();
+    return info;
+}
+
+} // namespace corvane::extensions::whisper

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+namespace corvane::extensions::whisper {
+
+/// Removes what whisper.cpp writes besides speech, and returns "" when no
+/// speech is left. Thread-safe; never throws for any input other than out of
+/// memory, and its cost is linear in the input length.
+///
+/// In order:
+///  1. drops every annotation: "[...]", "(...)" or "*...*", each ending at the
+///     first closing character after its opening one (no nesting); an opening
+///     character without a closing one stays;
+///  2. drops the music notes U+2669, U+266A, U+266B and U+266C;
+///  3. turns every run of white space (space, \t, \n, \v, \f, \r) into one space;
+///  4. drops trailing white space (a leading space stays);
+///  5. returns "" unless an ASCII letter or digit or a byte >= 0x80 is left.
+///
+/// The result is byte for byte what std::regex_replace gives with the ECMAScript
+/// patterns \[[^\]]*\]|\([^)]*\)|\*[^*]*\*, then ♩|♪|♫|♬ and then \s+, but
+/// without std::regex, whose recursive matcher overflows the stack on runs of a
+/// few tens of thousands of characters.
+std::string cleanTranscription(const std::string& text);
+
+} // namespace corvane::extensions::whisper

@@ -1,0 +1,67 @@
+#include "TranscriptionWindow.h"
+
+#include <algorithm>
+
+namespace corvane::extensions::whisper {
+
+namespace {
+
+/// Signed distance of index from the newest-sample boundary T: negative for
+/// samples already written, positive for samples still to come.
+int64_t offsetFrom(uint32_t totalLow32, uint32_t index)
+{
+    return static_cast<int32_t>(index - totalLow32);
+}
+
+} // namespace
+
+int audioContextFor(uint32_t sampleCount)
+{
+    const uint32_t context = sampleCount / 320 + 128;
+    return static_cast<int>(std::clamp<uint32_t>(context, 1000, 1500));
+}
+
+HistoryState historyAt(uint64_t totalSamples, uint32_t capacity)
+{
+    HistoryState history;
+    history.totalLow32 = static_cast<uint32_t>(totalSamples);
+    history.capacity = capacity;
+    history.count = static_cast<uint32_t>(std::min<uint64_t>(totalSamples, capacity));
+    history.writeIndex = capacity == 0 ? 0 : static_cast<uint32_t>(totalSamples % capacity);
+    return history;
+}
+
+WindowPlacement placeWindow(uint32_t start, uint32_t end, const HistoryState& history)
+{
+    WindowPlacement placement;
+    if (history.capacity == 0)
+        return placement;
+
+    // The retained history spans offsets [-count, 0) relative to T.
+    const int64_t oldest = -static_cast<int64_t>(std::min(history.count, history.capacity));
+    int64_t first = offsetFrom(history.totalLow32, start);
+    int64_t last = offsetFrom(history.totalLow32, end);
+
+    if (last > 0) {
+        last = 0;
+        placement.clampedEnd = true;
+    }
+    if (first < oldest) {
+        first = oldest;
+        placement.clampedStart = true;
+    }
+    if (last <= first)
+        return placement;
+
+    const auto distanceBack = static_cast<uint64_t>(-first); // 1 .. capacity
+    placement.valid = true;
+    placement.sampleCount = static_cast<uint32_t>(last - first);
+    placement.paddedCount = std::max(placement.sampleCount, kMinimumRunSamples);
+    placement.firstIndex = history.totalLow32 - static_cast<uint32_t>(distanceBack);
+    placement.endIndex = history.totalLow32 - static_cast<uint32_t>(-last);
+    placement.ringPosition = static_cast<uint32_t>(
+        (uint64_t { history.writeIndex } + history.capacity - distanceBack) % history.capacity);
+    return placement;
+}
+
+} // namespace corvane::extensions::whisper

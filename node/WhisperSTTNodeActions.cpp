@@ -1,0 +1,116 @@
+// The node's actions: "transcribe" posts a request for the worker,
+// "loadModel" loads on the caller's thread, "resetTranscribeWindow" moves the
+// commit point. All run on the thread that calls actions.
+
+#include <corvane/core/Logger.h>
+
+#include "WhisperSTTNodeImpl.h"
+
+namespace corvane::extensions::whisper {
+
+namespace {
+
+Result<CVAny> success()
+{
+    return CVAny();
+}
+
+/// Stores a request; transcribeRequested goes last so a worker that takes the
+/// flag reads this window or a later one.
+void postRequest(WhisperSTTNode::Impl& state, uint32_t start, uint32_t end, uint64_t commitPoint)
+{
+    state.transcribeStart.store(start);
+    state.transcribeEnd.store(end);
+    state.lastCommittedSample.store(commitPoint);
+    state.transcribeRequested.store(true);
+}
+
+Result<CVAny> transcribeExplicitWindow(WhisperSTTNode::Impl& state, const CVAnyMap& params)
+{
+    const int start = CVAny::convert<int>(params.at("start"));
+    const int end = CVAny::convert<int>(params.at("end"));
+    Logger::debug("[WhisperSTTNode] Action 'transcribe' called, start of samples: " + std::to_string(start) +
+                  ", end of samples: " + std::to_string(end));
+
+    // Refused before anything is stored, so the commit point stays put.
+    if (start < 0 || end < 0)
+        return Error("[WhisperSTTNode] Invalid transcribe window: 'start' (" + std::to_string(start) + ") and 'end' (" +
+                     std::to_string(end) + ") must not be negative.");
+    if (end <= start)
+        return Error("[WhisperSTTNode] Invalid transcribe window: 'end' (" + std::to_string(end) +
+                     ") must be greater than 'start' (" + std::to_string(start) + ").");
+
+    postRequest(state, static_cast<uint32_t>(start), static_cast<uint32_t>(end), static_cast<uint64_t>(end));
+    return success();
+}
+
+/// Everything since the commit point, at most the newest 30 s.
+Result<CVAny> transcribeSinceLastCommit(WhisperSTTNode::Impl& state)
+{
+    const uint64_t total = state.totalSamples();
+    const uint64_t commit = state.lastCommittedSample.load();
+    const auto capacity = static_cast<uint64_t>(state.historyCapacity);
+
+    uint64_t start = commit;
+    if (total > capacity)
+        start = std::max(commit, total - capacity);
+
+    state.lastCommittedSample.store(total);
+    if (total > start) {
+        postRequest(state, static_cast<uint32_t>(start), static_cast<uint32_t>(total), total);
+    } else {
+        Logger::debug("[WhisperSTTNode] Action 'transcribe': no new audio since last commit, skipping.");
+    }
+    return success();
+}
+
+Result<CVAny> transcribe(WhisperSTTNode::Impl& state, const CVAnyMap& params)
+{
+    if (!state.modelReady.load())
+        return Error("[WhisperSTTNode] No model loaded; call 'loadModel' first.");
+
+    // A lone "start" or "end" is ignored: both or neither.
+    if (params.hasKey("start") && params.hasKey("end"))
+        return transcribeExplicitWindow(state, params);
+    return transcribeSinceLastCommit(state);
+}
+
+} // namespace
+
+Result<CVAny> WhisperSTTNode::callAction(const std::string& name, const CVAnyMap& params)
+{
+    if (name == "transcribe")
+        return transcribe(*impl, params);
+
+    if (name == "loadModel") {
+        const std::string path = CVAny::convert<std::string>(params.at("modelPath"));
+        bool useGPU = false;
+        try {
+            useGPU = params.get<bool>("useGPU", false);
+        } catch (const std::invalid_argument&) {
+            Logger::warning("[WhisperSTTNode] Invalid value for 'useGPU'.");
+        }
+
+        try {
+            // The voice-activity choice made at construction carries over.
+            impl->initializeContext(path, useGPU, impl->voiceActivityRequested());
+            impl->lastCommittedSample.store(impl->totalSamples());
+            emitEvent("modelLoaded", CVAny(CVAnyMap{{"modelPath", path}}));
+            return success();
+        } catch (const std::exception& error) {
+            const std::string text = error.what();
+            Logger::error("[WhisperSTTNode] loadModel failed: " + text);
+            emitEvent("modelLoadFailed", CVAny(CVAnyMap{{"modelPath", path}, {"error", text}}));
+            return Error("[WhisperSTTNode] Failed to load model: " + text);
+        }
+    }
+
+    if (name == "resetTranscribeWindow") {
+        impl->lastCommittedSample.store(impl->totalSamples());
+        return success();
+    }
+
+    return SingleBusAudioSinkNode::callAction(name, params);
+}
+
+} // namespace corvane::extensions::whisper

@@ -1,0 +1,119 @@
+// The transcription worker: waits for a request, runs whisper.cpp over the
+// requested window of the history, cleans the text and delivers it.
+
+#include <chrono>
+#include <algorithm>
+
+#include <corvane/core/Logger.h>
+
+#include "TranscriptCleanup.h"
+#include "TranscriptionWindow.h"
+#include "WhisperSTTNodeImpl.h"
+
+namespace corvane::extensions::whisper {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long millisecondsSinceEpoch(Clock::time_point time)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+}
+
+std::string describeWindow(uint32_t start, uint32_t end)
+{
+    return "[" + std::to_string(start) + ", " + std::to_string(end) + ")";
+}
+
+} // namespace
+
+void WhisperSTTNode::Impl::workerLoop()
+{
+    if (stopRequested.load())
+        return;
+
+    for (;;) {
+        bool requested = true;
+        if (transcribeRequested.compare_exchange_strong(requested, false)) {
+            // An exception leaving this thread would end the host process.
+            try {
+                runTranscription();
+            } catch (const std::exception& error) {
+                Logger::error(std::string("[WhisperSTTNode] Transcription failed: ") + error.what());
+            }
+        } else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+        if (stopRequested.load())
+            return;
+    }
+}
+
+void WhisperSTTNode::Impl::runTranscription()
+{
+    std::unique_lock<std::mutex> lock(contextMutex);
+    if (!context) {
+        Logger::error("[WhisperSTTNode] Transcription triggered but no model is loaded.");
+        return;
+    }
+
+    const Clock::time_point started = Clock::now();
+    Logger::info("[LATENCY][WHISPER_START] timestamp=" + std::to_string(millisecondsSinceEpoch(started)));
+
+    // The window is read after taking the lock, so a request posted meanwhile
+    // is served with its own values.
+    const uint64_t total = history->totalSamples();
+    const uint32_t start = transcribeStart.load();
+    const uint32_t end = transcribeEnd.load();
+
+    // Placed against the retained 30 s, not the ring's extra second.
+    const WindowPlacement window = placeWindow(start, end, historyAt(total, static_cast<uint32_t>(historyCapacity)));
+    if (!window.valid) {
+        Logger::warning("[WhisperSTTNode] Transcription window " + describeWindow(start, end) +
+                        " holds no retained audio; request dropped.");
+        return;
+    }
+    if (window.clampedStart || window.clampedEnd)
+        Logger::warning("[WhisperSTTNode] Transcription window " + describeWindow(start, end) +
+                        " reaches outside the retained audio; transcribing " +
+                        describeWindow(window.firstIndex, window.endIndex) + ".");
+
+    const uint32_t sampleCount = window.paddedCount;
+    params.audio_ctx = audioContextFor(sampleCount);
+    Logger::debug("[WhisperSTTNode] Final processing buffer size: " + std::to_string(sampleCount) +
+                  " samples, audio_ctx=" + std::to_string(params.audio_ctx));
+
+    // The window's first sample lies this far back from the newest one; the
+    // mirrored ring makes the whole window one contiguous block from there.
+    const uint64_t distance = static_cast<uint32_t>(static_cast<uint32_t>(total) - window.firstIndex);
+    const float* windowStart = history->window(history->ringPositionOf(total - distance));
+    std::copy_n(windowStart, window.sampleCount, runSamples.begin());
+    std::fill_n(runSamples.begin() + window.sampleCount, sampleCount - window.sampleCount, 0.0f);
+    const float* samples = runSamples.data();
+
+    if (whisper_full(context.get(), params, samples, static_cast<int>(sampleCount)) != 0) {
+        Logger::error("[WhisperSTTNode] Failed to process audio");
+        return;
+    }
+
+    std::string text;
+    const int segments = whisper_full_n_segments(context.get());
+    for (int segment = 0; segment < segments; ++segment)
+        text += whisper_full_get_segment_text(context.get(), segment);
+    if (suppressNonSpeechAnnotations)
+        text = cleanTranscription(text);
+    lastTranscription = std::move(text);
+
+    lock.unlock();
+    const Clock::time_point finished = Clock::now();
+    const long long processingTime =
+        std::chrono::duration_cast<std::chrono::milliseconds>(finished - started).count();
+    Logger::info("[LATENCY][WHISPER_END] timestamp=" + std::to_string(millisecondsSinceEpoch(finished)) +
+                 " processingTime=" + std::to_string(processingTime) + "ms");
+
+    if (onTranscribed)
+        onTranscribed(lastTranscription, static_cast<int32_t>(processingTime));
+}
+
+} // namespace corvane::extensions::whisper

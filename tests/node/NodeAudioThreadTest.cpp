@@ -1,0 +1,71 @@
+// What the audio thread may do inside consume(): after the first block, no
+// heap allocation and no lock, at any input rate and block size.
+
+#include <gtest/gtest.h>
+
+#include "AllocationCounter.h"
+#include "LogCapture.h"
+#include "NodeTestSupport.h"
+
+namespace corvane::test {
+namespace {
+
+struct IntakeCase {
+    double rate;
+    std::size_t blockFrames;
+};
+
+class NodeAudioThread : public ::testing::TestWithParam<IntakeCase> {};
+
+TEST_P(NodeAudioThread, SteadyIntakeNeitherAllocatesNorLocks)
+{
+    const auto [rate, blockFrames] = GetParam();
+    // Without a model the worker still starts, so this also covers intake
+    // while a worker polls.
+    WhisperSTTNode node({{"initializeModel", false}});
+    const std::vector<float> audio = sine(300.0, rate, 3.0);
+
+    // The first blocks set the resampler up and, once the converter's delay
+    // has passed, deliver the first audio, which starts the worker.
+    const auto warmUp = std::max<std::size_t>(blockFrames, static_cast<std::size_t>(rate / 10));
+    feed(node, std::vector<float>(audio.begin(), audio.begin() + warmUp), rate, blockFrames);
+    ASSERT_TRUE(node.getImpl().worker.joinable());
+
+    AllocationCounter counter;
+    counter.start();
+    feed(node, audio, rate, blockFrames);
+    counter.stop();
+
+    EXPECT_EQ(counter.count(), 0u);
+    EXPECT_EQ(counter.lockCount(), 0u);
+    if (!AllocationCounter::countsMutexLocks())
+        std::cout << "[ note ] this build cannot count mutex locks (sanitizer)\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(RatesAndBlocks, NodeAudioThread,
+                         ::testing::Values(IntakeCase{48000.0, 480}, IntakeCase{44100.0, 441},
+                                           IntakeCase{16000.0, 160}, IntakeCase{96000.0, 8192},
+                                           IntakeCase{22050.0, 1}, IntakeCase{8000.0, 4096}));
+
+TEST(NodeAudioThreadHistory, TheCounterGrowsBySixteenKilohertzSamples)
+{
+    WhisperSTTNode node({{"initializeModel", false}});
+    feed(node, sine(300.0, 44100.0, 1.0), 44100.0, 441);
+    EXPECT_NEAR(static_cast<double>(node.getImpl().totalSamples()), 16000.0, 64.0);
+    feed(node, sine(300.0, 16000.0, 1.0), 16000.0, 100);
+    EXPECT_NEAR(static_cast<double>(node.getImpl().totalSamples()), 32000.0, 128.0);
+}
+
+TEST(NodeAudioThreadHistory, ABusWithoutABufferIsHarmless)
+{
+    WhisperSTTNode node({{"initializeModel", false}});
+    AudioBus empty;
+    EXPECT_FALSE(node.consume(empty));
+    AudioBusArray<0> noBuses;
+    EXPECT_FALSE(node.consume(noBuses));
+    EXPECT_EQ(node.getImpl().totalSamples(), 0u);
+    EXPECT_FALSE(node.getImpl().worker.joinable());
+}
+
+} // namespace
+} // namespace corvane::test

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <corvane/audio/AudioBus.h>
+
+#include "TestModels.h"
+#include "WhisperSTTNode.h"
+#include "WhisperSTTNodeImpl.h"
+
+namespace corvane::test {
+
+using extensions::whisper::WhisperSTTNode;
+
+/// Configuration for a node on the weight-less test model, CPU only.
+inline CVAnyMap testModelConfig(CVAnyMap extra = {})
+{
+    CVAnyMap config{{"modelPath", weightlessTinyModel()}, {"useGPU", false}, {"numberOfThreads", 2}};
+    for (const auto& [key, value] : extra)
+        config.set(key, value);
+    return config;
+}
+
+/// Feeds mono samples recorded at `rate` through consume() in blocks.
+inline void feed(WhisperSTTNode& node, const std::vector<float>& samples, double rate, std::size_t blockFrames)
+{
+    for (std::size_t offset = 0; offset < samples.size(); offset += blockFrames) {
+        const auto frames = static_cast<uint32_t>(std::min(blockFrames, samples.size() - offset));
+        AudioBus bus;
+        bus.setBuffer(AudioBuffer<float>(const_cast<float*>(samples.data() + offset), frames, rate));
+        node.consume(bus);
+    }
+}
+
+inline std::vector<float> sine(double frequency, double rate, double seconds, float amplitude = 0.3f)
+{
+    std::vector<float> samples(static_cast<std::size_t>(rate * seconds));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = amplitude * static_cast<float>(std::sin(2.0 * M_PI * frequency * static_cast<double>(i) / rate));
+    return samples;
+}
+
+/// Collects a node's events (from any thread) and lets the test wait for them.
+class EventRecorder {
+public:
+    struct Event {
+        std::string name;
+        CVAny data;
+    };
+
+    explicit EventRecorder(EventEmitter& emitter) : emitter(emitter)
+    {
+        id = emitter.addListener(EventEmitter::kAnyEvent, [this](const std::string& name, const CVAny& data) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                events.push_back({name, data});
+            }
+            changed.notify_all();
+        });
+    }
+    ~EventRecorder() { emitter.removeListener(id); }
+
+    std::vector<Event> all() const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return events;
+    }
+
+    std::vector<Event> named(const std::string& name) const
+    {
+        std::vector<Event> result;
+        for (const auto& event : all())
+            if (event.name == name)
+                result.push_back(event);
+        return result;
+    }
+
+    bool waitFor(const std::string& name, std::size_t n,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(120)) const
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, timeout, [&] {
+            std::size_t found = 0;
+            for (const auto& event : events)
+                found += event.name == name ? 1 : 0;
+            return found >= n;
+        });
+    }
+
+private:
+    EventEmitter& emitter;
+    EventEmitter::ListenerId id = 0;
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::vector<Event> events;
+};
+
+/// A file that exists but is not a model.
+inline std::string writeNotAModel(const std::string& name)
+{
+    const std::string path = std::string(CORVANE_TEST_DATA_DIR) + "/" + name;
+    std::ofstream(path) << "this is not a ggml model\n";
+    return path;
+}
+
+} // namespace corvane::test

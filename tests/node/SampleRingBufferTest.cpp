@@ -1,0 +1,187 @@
+#include "SampleRingBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <random>
+#include <thread>
+#include <vector>
+
+using corvane::extensions::whisper::SampleRingBuffer;
+
+namespace {
+
+// Every sample carries its own absolute index (modulo 2^24, where floats are
+// still exact), so any sample read back names the place it came from.
+float sampleFor(uint64_t absoluteIndex)
+{
+    return static_cast<float>(absoluteIndex % (uint64_t { 1 } << 24));
+}
+
+std::vector<float> countingBlock(uint64_t firstIndex, uint32_t n)
+{
+    std::vector<float> block(n);
+    for (uint32_t i = 0; i < n; ++i)
+        block[i] = sampleFor(firstIndex + i);
+    return block;
+}
+
+void writeCounting(SampleRingBuffer& ring, uint32_t n)
+{
+    const auto block = countingBlock(ring.totalSamples(), n);
+    ring.write(block.data(), n);
+}
+
+// The retained samples sit at their ring positions and in the mirror, the
+// mirror matches the ring everywhere, and the oldest retained sample starts a
+// contiguous run of all of them.
+void expectRingHoldsHistory(const SampleRingBuffer& ring)
+{
+    const uint64_t total = ring.totalSamples();
+    const uint32_t capacity = ring.capacity();
+    ASSERT_EQ(ring.count(), std::min<uint64_t>(total, capacity));
+    ASSERT_EQ(ring.writeIndex(), total % capacity);
+
+    const float* storage = ring.data();
+    for (uint32_t p = 0; p < capacity; ++p)
+        ASSERT_EQ(storage[p], storage[p + capacity]) << "mirror differs at ring position " << p;
+
+    const uint64_t oldest = total - ring.count();
+    const float* run = ring.window(ring.ringPositionOf(oldest));
+    for (uint64_t i = oldest; i < total; ++i) {
+        ASSERT_EQ(storage[ring.ringPositionOf(i)], sampleFor(i)) << "absolute index " << i;
+        ASSERT_EQ(run[i - oldest], sampleFor(i)) << "contiguous run, absolute index " << i;
+    }
+}
+
+} // namespace
+
+TEST(SampleRingBuffer, StartsEmptyAndSilent)
+{
+    SampleRingBuffer ring(480000);
+    EXPECT_EQ(ring.capacity(), 480000u);
+    EXPECT_EQ(ring.storageSize(), 960000u);
+    EXPECT_EQ(ring.totalSamples(), 0u);
+    EXPECT_EQ(ring.count(), 0u);
+    EXPECT_EQ(ring.writeIndex(), 0u);
+    EXPECT_TRUE(std::all_of(ring.data(), ring.data() + ring.storageSize(), [](float s) { return s == 0.0f; }));
+}
+
+TEST(SampleRingBuffer, RefusesZeroCapacity)
+{
+    EXPECT_THROW(SampleRingBuffer ring(0), std::invalid_argument);
+}
+
+TEST(SampleRingBuffer, DeliveryCrossingTheEndWrapsToTheStart)
+{
+    constexpr uint32_t capacity = 1000;
+    SampleRingBuffer ring(capacity);
+    writeCounting(ring, capacity - 100);
+    ASSERT_EQ(ring.writeIndex(), capacity - 100);
+
+    writeCounting(ring, 300);
+
+    const float* storage = ring.data();
+    for (uint32_t k = 0; k < 100; ++k) {
+        EXPECT_EQ(storage[capacity - 100 + k], sampleFor(900 + k));
+        EXPECT_EQ(storage[2 * capacity - 100 + k], sampleFor(900 + k));
+    }
+    for (uint32_t k = 0; k < 200; ++k) {
+        EXPECT_EQ(storage[k], sampleFor(1000 + k));
+        EXPECT_EQ(storage[capacity + k], sampleFor(1000 + k));
+    }
+    EXPECT_EQ(ring.writeIndex(), 200u);
+    EXPECT_EQ(ring.totalSamples(), 1200u);
+    EXPECT_EQ(ring.count(), capacity);
+    expectRingHoldsHistory(ring);
+}
+
+TEST(SampleRingBuffer, ExactlyOneRingEndsAtPositionZero)
+{
+    constexpr uint32_t capacity = 777;
+    SampleRingBuffer ring(capacity);
+    writeCounting(ring, capacity);
+    EXPECT_EQ(ring.writeIndex(), 0u);
+    EXPECT_EQ(ring.count(), capacity);
+    EXPECT_EQ(ring.totalSamples(), capacity);
+    expectRingHoldsHistory(ring);
+}
+
+TEST(SampleRingBuffer, DeliveryLongerThanTheRingKeepsItsNewestSamples)
+{
+    constexpr uint32_t capacity = 1000;
+    SampleRingBuffer ring(capacity);
+    writeCounting(ring, 300);
+    writeCounting(ring, 2500);
+
+    EXPECT_EQ(ring.totalSamples(), 2800u);
+    EXPECT_EQ(ring.writeIndex(), 800u);
+    EXPECT_EQ(ring.count(), capacity);
+    expectRingHoldsHistory(ring); // indices 1800..2799
+}
+
+TEST(SampleRingBuffer, RandomDeliveriesKeepTheHistoryIntact)
+{
+    constexpr uint32_t capacity = 1237; // not a power of two, smaller than most blocks
+    SampleRingBuffer ring(capacity);
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<uint32_t> blockSize(1, 8192);
+    for (int delivery = 0; delivery < 400; ++delivery) {
+        const uint32_t n = delivery % 50 == 49 ? 5 * capacity + 17 : blockSize(random);
+        writeCounting(ring, n);
+        expectRingHoldsHistory(ring);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+// The audio thread writes while a reader checks every sample it is allowed to
+// see. The writer stays less than half a ring ahead of what the reader has
+// checked, so no sample the reader may still look at is overwritten; a
+// counter published before its samples, or a wrong position or mirror, shows
+// up as a wrong value.
+TEST(SampleRingBuffer, ReaderSeesEverySampleTheCounterPublishes)
+{
+    constexpr uint32_t capacity = 16411; // more than twice the largest block
+    constexpr uint64_t samplesToWrite = 6'000'000;
+    SampleRingBuffer ring(capacity);
+    std::atomic<uint64_t> verified { 0 };
+    std::atomic<uint64_t> mismatches { 0 };
+
+    std::thread reader([&] {
+        uint64_t next = 0;
+        while (next < samplesToWrite) {
+            const uint64_t total = ring.totalSamples();
+            if (total == next) {
+                std::this_thread::yield();
+                continue;
+            }
+            // One contiguous read through the mirror, as a transcription run does.
+            const float* run = ring.window(ring.ringPositionOf(next));
+            for (uint64_t i = next; i < total; ++i)
+                if (run[i - next] != sampleFor(i))
+                    mismatches.fetch_add(1, std::memory_order_relaxed);
+            next = total;
+            verified.store(next, std::memory_order_release);
+        }
+    });
+
+    std::mt19937 random(777);
+    std::uniform_int_distribution<uint32_t> blockSize(1, 8192);
+    std::vector<float> block;
+    uint64_t written = 0;
+    while (written < samplesToWrite) {
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(blockSize(random), samplesToWrite - written));
+        while (written + n - verified.load(std::memory_order_acquire) > capacity / 2)
+            std::this_thread::yield();
+        block = countingBlock(written, n);
+        ring.write(block.data(), n);
+        written += n;
+    }
+    reader.join();
+
+    EXPECT_EQ(mismatches.load(), 0u);
+    EXPECT_EQ(ring.totalSamples(), samplesToWrite);
+    expectRingHoldsHistory(ring);
+}
