@@ -1,0 +1,193 @@
+#include "CommandLineOptions.h"
+
+#include <cmath>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+namespace corvane::cli {
+
+namespace {
+
+/// The node keeps 30 s of audio; a longer step would lose the start of every
+/// window.
+constexpr double kLongestStepSeconds = 30.0;
+
+/// A number in (lowest, highest]; unit only words the message.
+CLI::Validator numberAbove(double lowest, double highest, const std::string& unit, const std::string& description)
+{
+    return CLI::Validator(
+        [lowest, highest, unit](std::string& text) -> std::string {
+            double value = 0.0;
+            if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value))
+                return "'" + text + "' is not a number";
+            if (value <= lowest || value > highest) {
+                std::string range = "must be greater than " + CLI::detail::to_string(lowest);
+                if (std::isfinite(highest))
+                    range += " and at most " + CLI::detail::to_string(highest);
+                return "'" + text + "' " + range + (unit.empty() ? "" : " " + unit);
+            }
+            return {};
+        },
+        description, "");
+}
+
+CLI::Validator integerAtLeast(long long lowest)
+{
+    return CLI::Validator(
+        [lowest](std::string& text) -> std::string {
+            long long value = 0;
+            if (!CLI::detail::lexical_cast(text, value))
+                return "'" + text + "' is not a whole number";
+            if (value < lowest)
+                return "'" + text + "' must be at least " + std::to_string(lowest);
+            return {};
+        },
+        "INTEGER >= " + std::to_string(lowest), "");
+}
+
+CLI::Validator finiteNumber()
+{
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            double value = 0.0;
+            if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value))
+                return "'" + text + "' is not a number";
+            return {};
+        },
+        "NUMBER", "");
+}
+
+/// The values of the node's configuration flags before we know which of them
+/// were given.
+struct NodeFlags {
+    std::string modelPath;
+    bool noGPU = false;
+    int threads = 0;
+    int reservedCores = 0;
+    std::string grammar;
+    bool vad = false;
+    bool singleSegment = false;
+    int maxTokens = 0;
+    double noSpeechThreshold = 0.0;
+    double logProbThreshold = 0.0;
+    bool keepAnnotations = false;
+    bool noSuppressNonSpeechTokens = false;
+};
+
+} // namespace
+
+std::string CommandLineOptions::modelPath() const
+{
+    return nodeConfiguration.hasKey("modelPath") ? nodeConfiguration.at("modelPath").asString() : std::string();
+}
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
+{
+    ParsedCommandLine parsed;
+    CommandLineOptions& options = parsed.options;
+
+    CLI::App app("Speech to text with the CorvaneWhisper extension, loaded the way a host loads it.",
+                 "corvane-whisper");
+    // Options of the application itself are also accepted after the command.
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.footer("Each command lists its own options: corvane-whisper transcribe --help");
+
+    std::string logLevel = "warning";
+    app.add_option("--log-level", logLevel, "Least important log lines shown (default: warning)")
+        ->check(CLI::IsMember({"debug", "info", "warning", "error"}, CLI::ignore_case));
+    app.add_option("--extension", options.extensionPath,
+                   "Extension library to load (default: libCorvaneWhisper.so beside this program)");
+
+    CLI::App* describe = app.add_subcommand("describe", "Print every node type the loaded extensions offer, as JSON");
+    CLI::App* transcribe = app.add_subcommand(
+        "transcribe", "Transcribe audio files (WAV, FLAC, Ogg Vorbis/Opus, MP3; any rate and channel count)");
+
+    transcribe->add_option("files", options.files,
+                           "Audio files (default: the speech sample shipped with whisper.cpp)");
+
+    NodeFlags node;
+    auto* model = transcribe->add_option("--model", node.modelPath, "Whisper model file (ggml format)");
+    auto* noGPU = transcribe->add_flag("--no-gpu", node.noGPU, "Run whisper.cpp on the CPU only");
+    auto* threads = transcribe->add_option("--threads", node.threads, "Threads whisper.cpp uses")
+                        ->check(integerAtLeast(1));
+    auto* reservedCores = transcribe->add_option("--reserved-cores", node.reservedCores,
+                                                 "Cores to keep free for audio")
+                              ->check(integerAtLeast(0));
+    auto* grammar = transcribe->add_option("--grammar", node.grammar,
+                                           "Comma-separated phrases to restrict recognition to, e.g. \"yes, no\"");
+    auto* vad = transcribe->add_flag("--vad", node.vad, "Voice-activity detection (needs the Silero model)");
+    auto* singleSegment = transcribe->add_flag("--single-segment", node.singleSegment,
+                                               "One segment per window");
+    auto* maxTokens = transcribe->add_option("--max-tokens", node.maxTokens, "Tokens per segment, 0 = no limit")
+                          ->check(integerAtLeast(0));
+    auto* noSpeech = transcribe->add_option("--no-speech-threshold", node.noSpeechThreshold,
+                                            "whisper.cpp's no-speech threshold")
+                         ->check(finiteNumber());
+    auto* logProb = transcribe->add_option("--logprob-threshold", node.logProbThreshold,
+                                           "whisper.cpp's log-probability threshold")
+                        ->check(finiteNumber());
+    auto* keepAnnotations = transcribe->add_flag("--keep-annotations", node.keepAnnotations,
+                                                 "Keep annotations such as [Music] or (laughs) in the text");
+    auto* noSuppressNst = transcribe->add_flag("--no-suppress-nst", node.noSuppressNonSpeechTokens,
+                                               "Let whisper.cpp produce non-speech and blank tokens");
+
+    transcribe->add_option("--step", options.stepSeconds, "Seconds of audio per window (default: 5)")
+        ->check(numberAbove(0.0, kLongestStepSeconds, "seconds", "SECONDS in (0, 30]"));
+    transcribe->add_option("--timeout", options.timeoutSeconds,
+                           "Seconds to wait for each window's text (default: 120)")
+        ->check(numberAbove(0.0, HUGE_VAL, "seconds", "SECONDS > 0"));
+    transcribe->add_flag("--json", options.json, "One JSON object per window instead of text lines");
+    transcribe->add_flag("--realtime", options.realtime, "Feed the audio at its own speed, as a live source would");
+    transcribe->add_flag("--quiet", options.quiet, "No progress and no summary on stderr");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        parsed.outcome = ParsedCommandLine::Outcome::ShowHelp;
+        parsed.text = app.help();
+        return parsed;
+    } catch (const CLI::CallForAllHelp&) {
+        parsed.outcome = ParsedCommandLine::Outcome::ShowHelp;
+        parsed.text = app.help("", CLI::AppFormatMode::All);
+        return parsed;
+    } catch (const CLI::ParseError& error) {
+        parsed.outcome = ParsedCommandLine::Outcome::UsageError;
+        parsed.text = error.what();
+        return parsed;
+    }
+
+    options.command = describe->parsed() ? CommandLineOptions::Command::Describe
+                                         : CommandLineOptions::Command::Transcribe;
+    Logger::parseLevel(logLevel, options.logLevel);
+
+    CVAnyMap& config = options.nodeConfiguration;
+    if (model->count() > 0)
+        config.set("modelPath", node.modelPath);
+    if (noGPU->count() > 0)
+        config.set("useGPU", !node.noGPU);
+    if (threads->count() > 0)
+        config.set("numberOfThreads", node.threads);
+    if (reservedCores->count() > 0)
+        config.set("reservedCoresForAudio", node.reservedCores);
+    if (grammar->count() > 0)
+        config.set("grammar", node.grammar);
+    if (vad->count() > 0)
+        config.set("vad", node.vad);
+    if (singleSegment->count() > 0)
+        config.set("singleSegment", node.singleSegment);
+    if (maxTokens->count() > 0)
+        config.set("maxTokens", node.maxTokens);
+    if (noSpeech->count() > 0)
+        config.set("noSpeechThreshold", node.noSpeechThreshold);
+    if (logProb->count() > 0)
+        config.set("logProbThreshold", node.logProbThreshold);
+    if (keepAnnotations->count() > 0)
+        config.set("suppressNonSpeechAnnotations", !node.keepAnnotations);
+    if (noSuppressNst->count() > 0)
+        config.set("suppressNonSpeechTokens", !node.noSuppressNonSpeechTokens);
+    return parsed;
+}
+
+} // namespace corvane::cli

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "CommandLineOptions.h"
+
+namespace corvane::cli {
+
+/// The commands. Each returns the exit code, or raises CommandError.
+
+/// Prints every node type of the loaded extensions as JSON.
+int runDescribe(const CommandLineOptions& options);
+
+/// Transcribes the files (or the default sample) with one node.
+int runTranscribe(const CommandLineOptions& options);
+
+} // namespace corvane::cli

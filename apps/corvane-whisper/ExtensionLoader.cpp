@@ -1,0 +1,48 @@
+#include "ExtensionLoader.h"
+
+#include <array>
+
+#include <unistd.h>
+
+#include <corvane/extensions/ExtensionManager.h>
+
+#include "CommandError.h"
+
+namespace corvane::cli {
+
+std::string executableDirectory()
+{
+    std::array<char, 4096> buffer{};
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0)
+        return {};
+    const std::string path(buffer.data(), static_cast<std::size_t>(length));
+    const auto separator = path.find_last_of('/');
+    return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+std::string defaultExtensionPath()
+{
+    const std::string directory = executableDirectory();
+    // dlopen searches the library path for a bare name; "./" keeps it to the
+    // working directory as a last resort.
+    return (directory.empty() ? std::string("./") : directory) + "libCorvaneWhisper.so";
+}
+
+void loadExtension(const std::string& path)
+{
+    const Result<void> loaded = ExtensionManager::getInstance().loadLibrary(path);
+    if (loaded.hasError())
+        throw CommandError(loaded.getError().getMessage());
+}
+
+NodeTypeInfo findNodeType(const std::string& type, const std::string& subtype, const std::string& libraryPath)
+{
+    for (NodeTypeInfo& info : ExtensionManager::getInstance().getNodeTypes()) {
+        if (info.type == type && info.subtype == subtype)
+            return std::move(info);
+    }
+    throw CommandError("the extension library " + libraryPath + " offers no " + type + "/" + subtype + " node type");
+}
+
+} // namespace corvane::cli

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "TranscriptionQueue.h"
+#include "WindowSchedule.h"
+
+namespace corvane::cli {
+
+/// "mm:ss.mmm", rounded to the millisecond; minutes grow past two digits
+/// rather than wrap.
+std::string formatTimestamp(double seconds);
+
+/// The text without the space whisper.cpp puts in front (and any at the end).
+std::string trimText(const std::string& text);
+
+/// "[mm:ss.mmm --> mm:ss.mmm]  text"
+std::string formatTextLine(const WindowSchedule::Window& window, const std::string& text);
+
+/// {"file", "start", "end", "text", "processingTime"} on one line. Text that
+/// is not valid UTF-8 (a token may end inside a character) has the bad bytes
+/// replaced rather than failing the line.
+std::string formatJsonLine(const std::string& file, const WindowSchedule::Window& window,
+                           const Transcription& transcription);
+
+/// Writes one line per window to a stream, flushed at once so a reader sees
+/// each window as it is transcribed.
+class TranscriptPrinter {
+public:
+    TranscriptPrinter(std::FILE* stream, bool json) : stream(stream), json(json) {}
+
+    void print(const std::string& file, const WindowSchedule::Window& window, const Transcription& transcription);
+
+private:
+    std::FILE* stream;
+    bool json;
+};
+
+} // namespace corvane::cli

@@ -1,0 +1,26 @@
+#include "TranscriptionQueue.h"
+
+namespace corvane::cli {
+
+void TranscriptionQueue::push(const CVAny& eventData)
+{
+    const CVAnyMap& data = eventData.asMap();
+    Transcription transcription{data.at("text").asString(), data.at("processingTime").asInteger()};
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(std::move(transcription));
+    }
+    arrived.notify_all();
+}
+
+std::optional<Transcription> TranscriptionQueue::pop(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!arrived.wait_for(lock, timeout, [this] { return !events.empty(); }))
+        return std::nullopt;
+    Transcription next = std::move(events.front());
+    events.pop_front();
+    return next;
+}
+
+} // namespace corvane::cli

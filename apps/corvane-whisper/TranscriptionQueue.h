@@ -1,0 +1,40 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include <corvane/core/CVAny.h>
+
+namespace corvane::cli {
+
+/// The data of one "transcribed" event.
+struct Transcription {
+    std::string text;
+    long long processingTimeMs = 0;
+};
+
+/// Hands "transcribed" events from the node's worker thread to the control
+/// thread, which does all the printing.
+///
+/// Threads: the node's worker thread calls push() (from the event listener);
+/// the control thread calls pop().
+class TranscriptionQueue {
+public:
+    /// Takes the event's data map; raises for data that lacks its fields (the
+    /// node's emitter catches and logs what a listener raises).
+    void push(const CVAny& eventData);
+    /// The oldest event, waiting at most `timeout` for one; nothing when none
+    /// came in time. A zero timeout only looks.
+    std::optional<Transcription> pop(std::chrono::milliseconds timeout);
+
+private:
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<Transcription> events;
+};
+
+} // namespace corvane::cli

@@ -1,0 +1,63 @@
+// What reaches stdout: timestamps, text lines, JSON lines and the describe
+// JSON made from the host's values.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "NodeDescription.h"
+#include "TranscriptPrinter.h"
+
+namespace corvane::cli {
+namespace {
+
+TEST(OutputFormat, TimestampsRoundToTheMillisecondAndCarry)
+{
+    EXPECT_EQ(formatTimestamp(0.0), "00:00.000");
+    EXPECT_EQ(formatTimestamp(5.0640625), "00:05.064");
+    EXPECT_EQ(formatTimestamp(59.9996), "01:00.000");
+    EXPECT_EQ(formatTimestamp(3725.5), "62:05.500");
+}
+
+TEST(OutputFormat, TextLineHasTheWindowAndTheTrimmedText)
+{
+    EXPECT_EQ(formatTextLine({32000, 72000}, " And so my fellow Americans\n"),
+              "[00:02.000 --> 00:04.500]  And so my fellow Americans");
+    EXPECT_EQ(formatTextLine({0, 16}, "   "), "[00:00.000 --> 00:00.001]  ");
+}
+
+TEST(OutputFormat, JsonLineHasItsFieldsInOrderWithTheirTypes)
+{
+    const std::string line = formatJsonLine("a b.wav", {0, 40000}, {" hi \"there\"", 812});
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+    const auto parsed = nlohmann::ordered_json::parse(line);
+    std::vector<std::string> keys;
+    for (const auto& item : parsed.items())
+        keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"file", "start", "end", "text", "processingTime"}));
+    EXPECT_EQ(parsed["file"], "a b.wav");
+    EXPECT_TRUE(parsed["start"].is_number_float());
+    EXPECT_EQ(parsed["end"].get<double>(), 2.5);
+    EXPECT_EQ(parsed["text"], "hi \"there\"");
+    EXPECT_TRUE(parsed["processingTime"].is_number_integer());
+}
+
+TEST(OutputFormat, TextCutInsideACharacterStillMakesAJsonLine)
+{
+    // A token boundary can fall inside a UTF-8 sequence.
+    const std::string line = formatJsonLine("f.wav", {0, 16000}, {"caf\xc3", 1});
+    EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+}
+
+TEST(NodeDescription, HostValuesBecomeJsonWithTheMapsKeyOrder)
+{
+    const CVAnyMap nested{{"zeta", CVAny()}, {"alpha", true}};
+    const CVAnyMap map{{"i", 42}, {"f", 0.25}, {"s", "text"}, {"m", nested}, {"e", CVAnyMap{}}};
+    const nlohmann::ordered_json json = toJson(map);
+    EXPECT_EQ(json.dump(), R"({"e":{},"f":0.25,"i":42,"m":{"alpha":true,"zeta":null},"s":"text"})");
+    EXPECT_TRUE(json["i"].is_number_integer());
+    EXPECT_TRUE(json["f"].is_number_float());
+}
+
+} // namespace
+} // namespace corvane::cli
