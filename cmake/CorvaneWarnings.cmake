@@ -4,7 +4,7 @@
 function(corvane_project_target target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
   if(CORVANE_SANITIZE)
-    target_compile_options(${target} PRIVATE -fsanitize=${CORVANE_SANITIZE} -fno-omit-frame-pointer)
+    target_compile_options(${target} PRIVATE -fsanitize=${CORVANE_SANITIZE} -fno-sanitize-recover=all -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=${CORVANE_SANITIZE})
   endif()
 endfunction()

@@ -3,7 +3,22 @@
 # Default: build it from the sources that scripts/fetch-whisper unpacked, CPU
 # backend, no examples or tests. With CORVANE_USE_INSTALLED_WHISPER=ON an
 # installed whisper.cpp is used instead (set CMAKE_PREFIX_PATH to its prefix).
-if(CORVANE_USE_INSTALLED_WHISPER)
+# CORVANE_WHISPER_PREBUILT_DIR names a folder holding libwhisper.so built from
+# the fetched sources by another build tree (its bin/): the sanitizer builds
+# reuse the main build's whisper.cpp that way instead of compiling it again.
+set(CORVANE_WHISPER_PREBUILT_DIR "" CACHE PATH "Folder with a libwhisper.so built from the fetched sources")
+
+if(CORVANE_WHISPER_PREBUILT_DIR)
+  if(NOT EXISTS "${CORVANE_WHISPER_PREBUILT_DIR}/libwhisper.so")
+    message(FATAL_ERROR "No libwhisper.so in ${CORVANE_WHISPER_PREBUILT_DIR}; build the main tree first (scripts/setup).")
+  endif()
+  add_library(whisper SHARED IMPORTED GLOBAL)
+  set_target_properties(whisper PROPERTIES
+    IMPORTED_LOCATION "${CORVANE_WHISPER_PREBUILT_DIR}/libwhisper.so"
+    INTERFACE_INCLUDE_DIRECTORIES "${CORVANE_WHISPER_SOURCE_DIR}/include;${CORVANE_WHISPER_SOURCE_DIR}/ggml/include")
+  # libwhisper finds its ggml libraries beside it through our RPATH.
+  add_link_options(LINKER:--disable-new-dtags)
+elseif(CORVANE_USE_INSTALLED_WHISPER)
   find_package(whisper REQUIRED CONFIG)
   if(NOT TARGET whisper)
     message(FATAL_ERROR "The installed whisper.cpp package defines no 'whisper' target")

@@ -45,7 +45,11 @@ TEST_P(NodeAudioThread, SteadyIntakeNeitherAllocatesNorLocks)
 INSTANTIATE_TEST_SUITE_P(RatesAndBlocks, NodeAudioThread,
                          ::testing::Values(IntakeCase{48000.0, 480}, IntakeCase{44100.0, 441},
                                            IntakeCase{16000.0, 160}, IntakeCase{96000.0, 8192},
-                                           IntakeCase{22050.0, 1}, IntakeCase{8000.0, 4096}));
+                                           IntakeCase{22050.0, 1}, IntakeCase{8000.0, 4096}),
+                         [](const ::testing::TestParamInfo<IntakeCase>& info) {
+                             return std::to_string(static_cast<int>(info.param.rate)) + "Hz_" +
+                                    std::to_string(info.param.blockFrames) + "Frames";
+                         });
 
 TEST(NodeAudioThreadHistory, TheCounterGrowsBySixteenKilohertzSamples)
 {

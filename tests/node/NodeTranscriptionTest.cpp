@@ -91,23 +91,25 @@ TEST_F(NodeTranscription, TheCallbackRunsBeforeTheEvent)
 {
     std::vector<std::string> order;
     std::mutex orderMutex;
-    node->setTranscriptionCallback([&](const std::string& text, int32_t ms) {
+    std::condition_variable ordered;
+    auto record = [&](const char* what) {
         std::lock_guard<std::mutex> lock(orderMutex);
-        order.push_back("callback");
+        order.push_back(what);
+        ordered.notify_all();
+    };
+    node->setTranscriptionCallback([&](const std::string&, int32_t ms) {
         EXPECT_GE(ms, 0);
-        (void)text;
+        record("callback");
     });
-    const auto id = node->addListener("transcribed", [&](const std::string&, const CVAny&) {
-        std::lock_guard<std::mutex> lock(orderMutex);
-        order.push_back("event");
-    });
+    const auto id = node->addListener("transcribed", [&](const std::string&, const CVAny&) { record("event"); });
 
     feedSeconds(0.3);
     ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
-    ASSERT_TRUE(events->waitFor("transcribed", 1));
-    node->removeListener(id);
-    std::lock_guard<std::mutex> lock(orderMutex);
+    std::unique_lock<std::mutex> lock(orderMutex);
+    ASSERT_TRUE(ordered.wait_for(lock, 120s, [&] { return order.size() >= 2; }));
     EXPECT_EQ(order, (std::vector<std::string>{"callback", "event"}));
+    lock.unlock();
+    node->removeListener(id);
 }
 
 TEST_F(NodeTranscription, ARequestPendingDuringAReloadIsDropped)
