@@ -213,6 +213,39 @@ TEST(NodeModelLoading, ConcurrentLoadsLeaveAConsistentModel)
     EXPECT_EQ(audioLayers, path == tiny ? 4 : 6);
 }
 
+TEST(NodeVoiceActivity, WithoutTheSileroModelTheNodeSaysSoAndRunsWithoutIt)
+{
+    LogCapture log;
+    WhisperSTTNode node(testModelConfig({{"vad", true}}));
+    const std::string vadPath = node.getImpl().settings.vadModelPath;
+    ASSERT_FALSE(fs::exists(vadPath)) << "a Silero model is installed at " << vadPath;
+    EXPECT_TRUE(log.contains("[WhisperSTTNode] VAD model not found at " + vadPath +
+                             "; transcribing without voice-activity detection."));
+    EXPECT_FALSE(node.getImpl().params.vad);
+    EXPECT_TRUE(node.getImpl().modelReady.load());
+}
+
+TEST(NodeVoiceActivity, TheConfiguredFlagHoldsForEveryLaterLoad)
+{
+    WhisperSTTNode node({{"initializeModel", false}, {"vad", true}});
+    auto& state = node.getImpl();
+    EXPECT_FALSE(state.params.vad) << "no model, no run yet";
+
+    // Stand in a Silero model file; only its existence matters here.
+    const std::string fakeVad = writeNotAModel("silero-stand-in.bin");
+    state.settings.vadModelPath = fakeVad;
+    state.params.vad_model_path = state.settings.vadModelPath.c_str();
+
+    ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
+    EXPECT_TRUE(state.params.vad);
+    EXPECT_STREQ(state.params.vad_model_path, fakeVad.c_str());
+
+    WhisperSTTNode withoutVad({{"initializeModel", false}});
+    withoutVad.getImpl().settings.vadModelPath = fakeVad;
+    ASSERT_TRUE(withoutVad.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
+    EXPECT_FALSE(withoutVad.getImpl().params.vad);
+}
+
 TEST(DefaultModelLocation, ExecutableDirectoryEndsAtTheLastSeparatorOfEitherKind)
 {
     using extensions::whisper::directoryOfExecutablePath;
