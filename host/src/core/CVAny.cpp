@@ -84,9 +84,10 @@ std::errc parseWhole(const std::string& text, T& result)
     const char* const first = text.data();
     const char* const last = first + text.size();
     const auto [end, ec] = std::from_chars(first, last, result);
-    if (ec != std::errc{})
-        return ec;
-    return end == last ? std::errc{} : std::errc::invalid_argument;
+    // Junk after the digits makes the text no number, however large they are.
+    if (end != last)
+        return std::errc::invalid_argument;
+    return ec;
 }
 
 int integerToInt(const CVAny& source, long long v)
