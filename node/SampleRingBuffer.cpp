@@ -32,6 +32,9 @@ void SampleRingBuffer::write(const float* data, uint32_t n) noexcept
 
 void SampleRingBuffer::writeChunk(const float* data, uint32_t n) noexcept
 {
+    // Pairs with endRead(): whatever a reader has finished reading is behind
+    // us before these samples go over it. A plain load on the common CPUs.
+    (void)readsEnded.load(std::memory_order_acquire);
     // Only this thread changes the counter, so a relaxed load is current.
     const uint64_t before = total.load(std::memory_order_relaxed);
     const uint32_t position = ringPositionOf(before);

@@ -18,7 +18,8 @@ namespace corvane::extensions::whisper {
 /// that acquire-loads a total T may read every sample with absolute index < T
 /// that is still retained (index >= T - count()). Samples the writer is about
 /// to overwrite are the reader's to avoid: a reader must be done with a run
-/// before the writer can come round to it again.
+/// before the writer can come round to it again, and says so with endRead(),
+/// which orders its reads before the writer's later overwrite of them.
 class SampleRingBuffer {
 public:
     /// Allocates 2 x capacity floats, all 0.0f. Throws std::invalid_argument
@@ -54,12 +55,19 @@ public:
     /// capacity() samples.
     const float* window(uint32_t ringPosition) const noexcept { return samples.data() + ringPosition; }
 
+    /// A reader that is done with the samples it read (any thread). The
+    /// writer acquires this before every chunk, so its overwriting of those
+    /// samples happens after the reads, in the memory model's terms as well
+    /// as in time; without it the two are a data race however far apart.
+    void endRead() noexcept { readsEnded.fetch_add(1, std::memory_order_release); }
+
 private:
     void writeChunk(const float* data, uint32_t n) noexcept;
 
     const uint32_t ringCapacity;
     std::vector<float> samples;
     std::atomic<uint64_t> total { 0 };
+    std::atomic<uint64_t> readsEnded { 0 };
 };
 
 } // namespace corvane::extensions::whisper

@@ -39,10 +39,12 @@ struct WhisperContextDeleter {
 struct WhisperSTTNode::Impl {
     static constexpr int32_t kHistoryCapacity = 480000; ///< 30 s at 16 kHz
     static constexpr double kSampleRate = 16000.0;
-    /// The ring stores one second more than it promises to keep, so the run's
-    /// copy of even the oldest retained sample finishes long before the audio
-    /// thread could reach it.
-    static constexpr int32_t kRingMargin = 16000;
+    /// The ring stores two seconds more than it promises to keep. A run reads
+    /// the sample counter, then copies its window oldest sample first; a host
+    /// block delivered in between lands at once (8192 frames at 8 kHz are
+    /// 16384 samples here) and must still fall short of the oldest retained
+    /// sample, with about a second of real time to spare for the copy.
+    static constexpr int32_t kRingMargin = 32000;
 
     Impl();
     /// Stops the worker if stop() was not called, then frees the context

@@ -74,23 +74,27 @@ void WhisperSTTNode::Impl::runTranscription()
                         " holds no retained audio; request dropped.");
         return;
     }
+    // The window's first sample lies this far back from the newest one; the
+    // mirrored ring makes the whole window one contiguous block from there.
+    // It is copied before anything else (logging takes a lock and calls the
+    // application's sink), while the ring's margin still keeps the audio
+    // thread away from it.
+    const uint32_t sampleCount = window.paddedCount;
+    const uint64_t distance = static_cast<uint32_t>(static_cast<uint32_t>(total) - window.firstIndex);
+    const float* windowStart = history->window(history->ringPositionOf(total - distance));
+    std::copy_n(windowStart, window.sampleCount, runSamples.begin());
+    history->endRead();
+    std::fill_n(runSamples.begin() + window.sampleCount, sampleCount - window.sampleCount, 0.0f);
+    const float* samples = runSamples.data();
+
     if (window.clampedStart || window.clampedEnd)
         Logger::warning("[WhisperSTTNode] Transcription window " + describeWindow(start, end) +
                         " reaches outside the retained audio; transcribing " +
                         describeWindow(window.firstIndex, window.endIndex) + ".");
 
-    const uint32_t sampleCount = window.paddedCount;
     params.audio_ctx = audioContextFor(sampleCount);
     Logger::debug("[WhisperSTTNode] Final processing buffer size: " + std::to_string(sampleCount) +
                   " samples, audio_ctx=" + std::to_string(params.audio_ctx));
-
-    // The window's first sample lies this far back from the newest one; the
-    // mirrored ring makes the whole window one contiguous block from there.
-    const uint64_t distance = static_cast<uint32_t>(static_cast<uint32_t>(total) - window.firstIndex);
-    const float* windowStart = history->window(history->ringPositionOf(total - distance));
-    std::copy_n(windowStart, window.sampleCount, runSamples.begin());
-    std::fill_n(runSamples.begin() + window.sampleCount, sampleCount - window.sampleCount, 0.0f);
-    const float* samples = runSamples.data();
 
     if (whisper_full(context.get(), params, samples, static_cast<int>(sampleCount)) != 0) {
         Logger::error("[WhisperSTTNode] Failed to process audio");

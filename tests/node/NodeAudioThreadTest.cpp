@@ -60,6 +60,25 @@ TEST(NodeAudioThreadHistory, TheCounterGrowsBySixteenKilohertzSamples)
     EXPECT_NEAR(static_cast<double>(node.getImpl().totalSamples()), 32000.0, 128.0);
 }
 
+TEST(NodeAudioThreadHistory, OneBlockLeavesTheAudioARunIsAboutToCopyInPlace)
+{
+    // A run reads the counter and then copies its window from the oldest
+    // retained sample on. A host block that arrives in between, even 8192
+    // frames at 8 kHz, must not reach those samples.
+    WhisperSTTNode node({{"initializeModel", false}});
+    WhisperSTTNode::Impl& state = node.getImpl();
+    feed(node, sine(300.0, 8000.0, 35.0), 8000.0, 8192);
+    const uint64_t total = state.totalSamples();
+    const auto retained = static_cast<uint32_t>(state.historyCapacity);
+    ASSERT_GT(total, retained);
+    const float* oldest = state.history->window(state.history->ringPositionOf(total - retained));
+    const std::vector<float> before(oldest, oldest + retained);
+
+    feed(node, std::vector<float>(8192, 0.9f), 8000.0, 8192);
+    ASSERT_GT(state.totalSamples() - total, 16000u) << "one block brings more than a second";
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), oldest));
+}
+
 TEST(NodeAudioThreadHistory, ABusWithoutABufferIsHarmless)
 {
     WhisperSTTNode node({{"initializeModel", false}});

@@ -1,6 +1,7 @@
 // The node from end to end on the weight-less model: audio in through
 // consume(), "transcribe", the worker's run and the "transcribed" event.
 
+#include <atomic>
 #include <regex>
 #include <thread>
 
@@ -221,6 +222,41 @@ TEST_F(NodeTranscription, OneWorkerForTheNodesWholeLife)
     const auto id = state().worker.get_id();
     feedSeconds(2.0);
     EXPECT_EQ(state().worker.get_id(), id);
+}
+
+TEST(NodeTranscriptionWindowCopy, ASlowLogSinkCannotLetNewAudioIntoTheRunsWindow)
+{
+    // An application's log sink may take its time (a file, a terminal). The
+    // run copies its window before it logs, so audio that arrives meanwhile,
+    // more than the ring's margin of it, cannot reach what the run reads.
+    WhisperSTTNode node(testModelConfig());
+    EventRecorder events(node);
+    WhisperSTTNode::Impl& state = node.getImpl();
+
+    // 16 kHz passes through unconverted, so every sample keeps its value.
+    std::vector<float> audio(35 * 16000);
+    for (std::size_t i = 0; i < audio.size(); ++i)
+        audio[i] = 0.5f * static_cast<float>(std::sin(0.001 * static_cast<double>(i)));
+    feed(node, audio, 16000.0, 160);
+    const uint64_t total = state.totalSamples();
+    ASSERT_EQ(total, audio.size());
+
+    // The sink stands in for the audio thread going on while the run logs
+    // that its window was cut to the retained audio.
+    const std::vector<float> later(3 * 16000, 0.9f);
+    std::atomic<bool> fed{false};
+    Logger::setSink([&](LogLevel, const std::string& line) {
+        if (line.rfind("[WhisperSTTNode] Transcription window ", 0) == 0 && !fed.exchange(true))
+            feed(node, later, 16000.0, 160);
+    });
+    ASSERT_TRUE(node.callAction("transcribe", {{"start", 0}, {"end", static_cast<int>(total)}}).isOk());
+    const bool answered = events.waitFor("transcribed", 1);
+    Logger::setSink(nullptr);
+    ASSERT_TRUE(answered);
+    ASSERT_TRUE(fed.load());
+
+    const auto retained = static_cast<std::ptrdiff_t>(state.historyCapacity);
+    EXPECT_TRUE(std::equal(audio.end() - retained, audio.end(), state.runSamples.begin()));
 }
 
 } // namespace

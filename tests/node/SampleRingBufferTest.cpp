@@ -185,3 +185,31 @@ TEST(SampleRingBuffer, ReaderSeesEverySampleTheCounterPublishes)
     EXPECT_EQ(ring.totalSamples(), samplesToWrite);
     expectRingHoldsHistory(ring);
 }
+
+// The node's runs copy a window and leave; the writer comes round to those
+// samples much later, with nothing else between the two threads. endRead()
+// orders the copy before the overwrite, so ThreadSanitizer (which runs this
+// suite) sees no race; the hand-shake here is relaxed and orders nothing.
+TEST(SampleRingBuffer, AFinishedReadIsOrderedBeforeTheWriterComesRound)
+{
+    constexpr uint32_t capacity = 4096;
+    SampleRingBuffer ring(capacity);
+    writeCounting(ring, capacity);
+
+    std::vector<float> copy(capacity);
+    std::atomic<bool> copied { false };
+    std::thread reader([&] {
+        const uint64_t total = ring.totalSamples();
+        std::copy_n(ring.window(ring.ringPositionOf(total - capacity)), capacity, copy.begin());
+        ring.endRead();
+        copied.store(true, std::memory_order_relaxed);
+    });
+    while (!copied.load(std::memory_order_relaxed))
+        std::this_thread::yield();
+    writeCounting(ring, 2 * capacity);
+    reader.join();
+
+    for (uint32_t i = 0; i < capacity; ++i)
+        ASSERT_EQ(copy[i], sampleFor(i));
+    expectRingHoldsHistory(ring);
+}
