@@ -62,7 +62,9 @@ void checkGrammar(const PhraseGrammar& grammar, const std::vector<std::string>& 
     FUZZ_CHECK(root[1].type == WHISPER_GRETYPE_RULE_REF && root[1].value == 1);
     FUZZ_CHECK(root[2].type == WHISPER_GRETYPE_END);
 
-    // phrase ::= one alternative per phrase, one character element per byte
+    // phrase ::= one alternative per phrase, one character element per
+    // character: ASCII bytes as they are, anything else decoded (at most one
+    // element per byte, every value a code point)
     const auto& alternatives = grammar.rules[1];
     std::size_t at = 0;
     for (std::size_t p = 0; p < phrases.size(); ++p) {
@@ -70,10 +72,21 @@ void checkGrammar(const PhraseGrammar& grammar, const std::vector<std::string>& 
             FUZZ_CHECK(at < alternatives.size() && alternatives[at].type == WHISPER_GRETYPE_ALT);
             ++at;
         }
-        for (const char c : phrases[p]) {
-            FUZZ_CHECK(at < alternatives.size() && alternatives[at].type == WHISPER_GRETYPE_CHAR);
-            FUZZ_CHECK(alternatives[at].value == static_cast<unsigned char>(c));
+        const std::size_t first = at;
+        while (at < alternatives.size() && alternatives[at].type == WHISPER_GRETYPE_CHAR) {
+            FUZZ_CHECK(alternatives[at].value != 0 || phrases[p].find('\0') != std::string::npos);
+            FUZZ_CHECK(alternatives[at].value <= 0x10FFFF);
             ++at;
+        }
+        const std::size_t characters = at - first;
+        FUZZ_CHECK(characters >= 1 && characters <= phrases[p].size());
+        bool ascii = true;
+        for (const char c : phrases[p])
+            ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        if (ascii) {
+            FUZZ_CHECK(characters == phrases[p].size());
+            for (std::size_t k = 0; k < characters; ++k)
+                FUZZ_CHECK(alternatives[first + k].value == static_cast<unsigned char>(phrases[p][k]));
         }
     }
     FUZZ_CHECK(at + 1 == alternatives.size() && alternatives[at].type == WHISPER_GRETYPE_END);

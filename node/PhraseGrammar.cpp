@@ -32,6 +32,44 @@ whisper_grammar_element element(whisper_gretype type, uint32_t value)
     return whisper_grammar_element { type, value };
 }
 
+/// Bytes in the UTF-8 sequence that `lead` starts; 0 for a byte that starts none.
+std::size_t sequenceLength(unsigned char lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if ((lead >> 5) == 0x6)
+        return 2;
+    if ((lead >> 4) == 0xE)
+        return 3;
+    if ((lead >> 3) == 0x1E)
+        return 4;
+    return 0;
+}
+
+/// One CHAR element per character: whisper.cpp matches grammars against the
+/// decoded text, so "ß" must be U+00DF, not its two bytes. A byte that is not
+/// part of a well-formed sequence stays a character of its own value.
+void appendCharacters(const std::string& phrase, std::vector<whisper_grammar_element>& rule)
+{
+    for (std::size_t i = 0; i < phrase.size();) {
+        const auto lead = static_cast<unsigned char>(phrase[i]);
+        std::size_t length = sequenceLength(lead);
+        bool wellFormed = length > 0 && i + length <= phrase.size();
+        uint32_t code = length <= 1 ? lead : (lead & (0xFFu >> (length + 1)));
+        for (std::size_t k = 1; wellFormed && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(phrase[i + k]);
+            wellFormed = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (!wellFormed) {
+            code = lead;
+            length = 1;
+        }
+        rule.push_back(element(WHISPER_GRETYPE_CHAR, code));
+        i += length;
+    }
+}
+
 } // namespace
 
 std::vector<std::string> parsePhraseList(const std::string& value)
@@ -67,8 +105,7 @@ void PhraseGrammar::build(const std::vector<std::string>& phrases, whisper_full_
     for (std::size_t i = 0; i < phrases.size(); ++i) {
         if (i > 0)
             alternatives.push_back(element(WHISPER_GRETYPE_ALT, 0));
-        for (const char c : phrases[i])
-            alternatives.push_back(element(WHISPER_GRETYPE_CHAR, static_cast<unsigned char>(c)));
+        appendCharacters(phrases[i], alternatives);
     }
     alternatives.push_back(element(WHISPER_GRETYPE_END, 0));
 

@@ -23,7 +23,14 @@ long long millisecondsSinceEpoch(Clock::time_point time)
 
 std::string describeWindow(uint32_t start, uint32_t end)
 {
-    return "[" + std::to_string(start) + ", " + std::to_string(end) + ")";
+    // Appended piece by piece: GCC 12 at -O3 misreads `"[" + std::string`
+    // as an overlapping copy (-Wrestrict).
+    std::string text = "[";
+    text += std::to_string(start);
+    text += ", ";
+    text += std::to_string(end);
+    text += ')';
+    return text;
 }
 
 } // namespace

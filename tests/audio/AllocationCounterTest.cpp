@@ -11,6 +11,9 @@ using corvane::test::AllocationCounter;
 
 namespace {
 
+// Where an allocation escapes to, so that no compiler may drop it.
+void* volatile escaped = nullptr;
+
 // Other real-time tests assert a count of zero; these make sure a zero can
 // only come from code that really did not allocate or lock.
 TEST(AllocationCounter, CountsNewOnTheStartedThreadOnly)
@@ -18,6 +21,7 @@ TEST(AllocationCounter, CountsNewOnTheStartedThreadOnly)
     AllocationCounter counter;
     counter.start();
     auto owned = std::make_unique<int[]>(64);
+    escaped = owned.get();
     std::thread([] { auto elsewhere = std::make_unique<int>(1); }).join();
     counter.stop();
     // std::thread allocates its state on this thread; the worker's own

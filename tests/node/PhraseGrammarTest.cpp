@@ -96,20 +96,39 @@ TEST(PhraseGrammar, SinglePhraseHasNoAlternative)
     expectElements(params.grammar_rules[1], expected);
 }
 
-TEST(PhraseGrammar, MultiByteTextIsOneCharacterPerByte)
+TEST(PhraseGrammar, NonAsciiTextIsOneCharacterPerCodePoint)
 {
+    // whisper.cpp decodes the text before matching it against the grammar.
     PhraseGrammar grammar;
     whisper_full_params params = paramsWithSentinels();
-    grammar.build(parsePhraseList("Straße,ДА"), params);
-    auto expected = charsOf("straße"); // ß is C3 9F
+    grammar.build(parsePhraseList("Straße,ДА,ok\xE2\x99\xAA"), params);
+    std::vector<whisper_grammar_element> expected = charsOf("stra");
+    expected.push_back({ WHISPER_GRETYPE_CHAR, 0xDF }); // ß
+    expected.push_back({ WHISPER_GRETYPE_CHAR, 'e' });
     expected.push_back(kAlt);
-    for (const auto& e : charsOf("ДА"))
-        expected.push_back(e);
+    expected.push_back({ WHISPER_GRETYPE_CHAR, 0x414 }); // Д, not lower-cased
+    expected.push_back({ WHISPER_GRETYPE_CHAR, 0x410 }); // А
+    expected.push_back(kAlt);
+    expected.push_back({ WHISPER_GRETYPE_CHAR, 'o' });
+    expected.push_back({ WHISPER_GRETYPE_CHAR, 'k' });
+    expected.push_back({ WHISPER_GRETYPE_CHAR, 0x266A }); // ♪, three bytes
     expected.push_back(kEnd);
     ASSERT_EQ(grammar.rules[1].size(), expected.size());
     expectElements(params.grammar_rules[1], expected);
-    EXPECT_EQ(grammar.rules[1][4].value, 0xC3u);
-    EXPECT_EQ(grammar.rules[1][5].value, 0x9Fu);
+}
+
+TEST(PhraseGrammar, BytesOutsideWellFormedSequencesStayBytes)
+{
+    PhraseGrammar grammar;
+    whisper_full_params params = paramsWithSentinels();
+    // A lone continuation byte, a lead byte cut short, and one at the very end.
+    grammar.build({ std::string("a\x80" "b\xC3" "z\xE2") }, params);
+    std::vector<whisper_grammar_element> expected = {
+        { WHISPER_GRETYPE_CHAR, 'a' }, { WHISPER_GRETYPE_CHAR, 0x80 }, { WHISPER_GRETYPE_CHAR, 'b' },
+        { WHISPER_GRETYPE_CHAR, 0xC3 }, { WHISPER_GRETYPE_CHAR, 'z' }, { WHISPER_GRETYPE_CHAR, 0xE2 }, kEnd,
+    };
+    ASSERT_EQ(grammar.rules[1].size(), expected.size());
+    expectElements(params.grammar_rules[1], expected);
 }
 
 TEST(PhraseGrammar, NoPhrasesSwitchesTheGrammarOff)

@@ -58,8 +58,12 @@ std::vector<std::string> makeTestVocabulary()
         if (!isPrintableInGpt2Order(byte))
             tokens.push_back(byteToken(byte));
 
-    for (int merged = 0; static_cast<int>(tokens.size()) < endOfTextToken; ++merged)
-        tokens.push_back((merged % 2 == 0 ? " " : "") + syllableWord(merged / 2));
+    for (int merged = 0; static_cast<int>(tokens.size()) < endOfTextToken; ++merged) {
+        // Appended, not `"" + string`: GCC 12 at -O3 warns (-Wrestrict) on that.
+        std::string word = merged % 2 == 0 ? " " : "";
+        word += syllableWord(merged / 2);
+        tokens.push_back(std::move(word));
+    }
 
     tokens.push_back("<|endoftext|>");
     return tokens;
