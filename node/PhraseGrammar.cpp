@@ -61,6 +61,11 @@ void appendCharacters(const std::string& phrase, std::vector<whisper_grammar_ele
             wellFormed = (next & 0xC0) == 0x80;
             code = (code << 6) | (next & 0x3F);
         }
+        // Overlong forms, surrogates and values beyond U+10FFFF are not
+        // well-formed UTF-8 either.
+        static constexpr uint32_t kSmallestOfLength[] = { 0, 0, 0x80, 0x800, 0x10000 };
+        wellFormed = wellFormed && code >= kSmallestOfLength[length] && code <= 0x10FFFF &&
+                     (code < 0xD800 || code > 0xDFFF);
         if (!wellFormed) {
             code = lead;
             length = 1;

@@ -18,8 +18,9 @@ std::vector<std::string> parsePhraseList(const std::string& value);
 ///     root   ::= " " phrase
 ///     phrase ::= "yes" | "no" | ...
 ///
-/// Each byte of a phrase is one character element, so multi-byte UTF-8 text is
-/// matched byte by byte as whisper.cpp's tokens spell it.
+/// Each character of a phrase is one element holding its code point, since
+/// whisper.cpp matches grammars against decoded text; a byte outside a
+/// well-formed UTF-8 sequence is an element of its own value.
 ///
 /// whisper_full_params keeps pointers into this object, so it is neither
 /// copyable nor movable: keep it alive and in place for as long as the params
