@@ -1,47 +1,34 @@
 #include "CliTestSupport.h"
 
-#include <cmath>
-#include <random>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
 #include <sstream>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
-#include <unistd.h>
 
 #include "TestModels.h"
 
 namespace corvane::test {
 
-TemporaryFolder::TemporaryFolder()
-{
-    static int counter = 0;
-    path = std::filesystem::temp_directory_path() /
-           ("corvane-cli-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-    std::filesystem::create_directories(path);
-}
+namespace {
 
-TemporaryFolder::~TemporaryFolder()
+std::string readBackAndClose(std::FILE* file)
 {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
-
-void writeWav(const std::string& path, double seconds, int sampleRate, int channels)
-{
-    SF_INFO info{};
-    info.samplerate = sampleRate;
-    info.channels = channels;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> noise(-0.01f, 0.01f);
-    std::vector<float> samples(static_cast<std::size_t>(seconds * sampleRate) * static_cast<std::size_t>(channels));
-    for (float& sample : samples)
-        sample = noise(random);
-    sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels)));
-    sf_close(file);
+    std::string text;
+    std::rewind(file);
+    char buffer[4096];
+    for (std::size_t read = 0; (read = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text.append(buffer, read);
+    std::fclose(file);
+    return text;
 }
 
 double audioDuration(const std::string& path)
@@ -54,63 +41,103 @@ double audioDuration(const std::string& path)
     return static_cast<double>(info.frames) / info.samplerate;
 }
 
-bool convertWithSox(const std::string& input, const std::string& output, const std::vector<std::string>& options)
+} // namespace
+
+std::string ProgramRun::describe() const
 {
-    const std::string sox = findTool("sox");
-    if (sox.empty())
-        return false;
-    std::vector<std::string> arguments{sox, "-D", input};
-    arguments.insert(arguments.end(), options.begin(), options.end());
-    arguments.push_back(output);
-    const ProgramRun run = runProgram(arguments, 60);
-    return run.exited && run.exitCode == 0;
+    return (exited ? "exit " + std::to_string(exitCode) : "signal " + std::string(::strsignal(signal))) +
+           "\n--- stdout ---\n" + out + "--- stderr ---\n" + err;
+}
+
+ProgramRun runProgram(const std::vector<std::string>& arguments, unsigned limitSeconds)
+{
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        if (in < 0 || ::dup2(in, STDIN_FILENO) < 0 || ::dup2(::fileno(out), STDOUT_FILENO) < 0 ||
+            ::dup2(::fileno(err), STDERR_FILENO) < 0)
+            ::_exit(126);
+        ::alarm(limitSeconds); // outlives execv
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+
+    ProgramRun run;
+    int status = 0;
+    if (child > 0 && ::waitpid(child, &status, 0) == child) {
+        run.exited = WIFEXITED(status);
+        run.exitCode = run.exited ? WEXITSTATUS(status) : -1;
+        run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+    run.out = readBackAndClose(out);
+    run.err = readBackAndClose(err);
+    return run;
+}
+
+ProgramRun runCli(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), std::string(CORVANE_BINARY_DIR) + "/corvane-whisper");
+    return runProgram(arguments);
 }
 
 ProgramRun transcribeWithTestModel(const std::vector<std::string>& arguments)
 {
-    std::vector<std::string> all{cliPath(), "transcribe", "--model", weightlessTinyModel(), "--no-gpu", "--threads",
-                                 "2"};
+    std::vector<std::string> all{"transcribe", "--model", weightlessTinyModel(), "--no-gpu", "--threads", "2"};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    return runProgram(all);
+    return runCli(all);
 }
 
-std::vector<WindowLine> parseWindowLines(const std::string& out)
+std::string temporaryFile(const std::string& name)
 {
-    std::vector<WindowLine> lines;
-    std::istringstream text(out);
-    std::string line;
-    while (std::getline(text, line)) {
+    static const struct Folder {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("corvane-cli-test-" + std::to_string(::getpid()));
+        Folder() { std::filesystem::create_directories(path); }
+        ~Folder() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
+    } folder;
+    return (folder.path / name).string();
+}
+
+bool convertTo44kStereo(const std::string& input, const std::string& output)
+{
+    return runProgram({"sox", "-D", input, "-r", "44100", "-c", "2", output}, 60).succeeded();
+}
+
+void expectWindowsCoverFiles(const ProgramRun& run, const std::vector<std::string>& files, std::size_t windowsPerFile)
+{
+    ASSERT_TRUE(run.succeeded()) << run.describe();
+    std::map<std::string, std::vector<nlohmann::json>> windowsOf;
+    std::istringstream text(run.out);
+    for (std::string line; std::getline(text, line);) {
         const auto json = nlohmann::json::parse(line, nullptr, false);
-        const bool wellFormed = json.is_object() && json.size() == 5 && json.value("file", nlohmann::json()).is_string() &&
-                                json.value("start", nlohmann::json()).is_number_float() &&
-                                json.value("end", nlohmann::json()).is_number_float() &&
-                                json.value("text", nlohmann::json()).is_string() &&
-                                json.value("processingTime", nlohmann::json()).is_number_integer();
-        if (!wellFormed) {
+        const auto field = [&json](const char* key) { return json.value(key, nlohmann::json()); };
+        if (json.is_object() && json.size() == 5 && field("file").is_string() && field("start").is_number_float() &&
+            field("end").is_number_float() && field("text").is_string() && field("processingTime").is_number_integer())
+            windowsOf[json["file"]].push_back(json);
+        else
             ADD_FAILURE() << "not a window line: " << line;
-            continue;
+    }
+    EXPECT_EQ(windowsOf.size(), files.size()) << run.out;
+    for (const std::string& file : files) {
+        const std::vector<nlohmann::json>& windows = windowsOf[file];
+        ASSERT_FALSE(windows.empty()) << "no window for " << file;
+        if (windowsPerFile > 0) {
+            EXPECT_EQ(windows.size(), windowsPerFile) << file << "\n" << run.out;
         }
-        lines.push_back({json["file"], json["start"], json["end"], json["text"], json["processingTime"]});
+        for (std::size_t i = 0; i < windows.size(); ++i) {
+            EXPECT_EQ(windows[i]["start"], i == 0 ? nlohmann::json(0.0) : windows[i - 1]["end"]) << file << ", " << i;
+            EXPECT_LT(windows[i]["start"], windows[i]["end"]) << file << ", window " << i;
+            EXPECT_GE(windows[i]["processingTime"], 0) << file << ", window " << i;
+        }
+        EXPECT_NEAR(windows.back()["end"].get<double>(), audioDuration(file), 0.02) << file;
     }
-    return lines;
-}
-
-void expectWindowsCoverFile(const std::vector<WindowLine>& lines, const std::string& file)
-{
-    std::vector<WindowLine> windows;
-    for (const WindowLine& line : lines) {
-        if (line.file == file)
-            windows.push_back(line);
-    }
-    ASSERT_FALSE(windows.empty()) << "no window for " << file;
-    EXPECT_EQ(windows.front().start, 0.0) << file;
-    for (std::size_t i = 1; i < windows.size(); ++i)
-        EXPECT_EQ(windows[i].start, windows[i - 1].end) << file << ", window " << i;
-    for (const WindowLine& window : windows) {
-        EXPECT_LT(window.start, window.end) << file;
-        EXPECT_GE(window.processingTime, 0) << file;
-    }
-    EXPECT_NEAR(windows.back().end, audioDuration(file), 0.02) << file;
 }
 
 } // namespace corvane::test

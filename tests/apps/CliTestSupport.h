@@ -1,55 +1,47 @@
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "ProgramRun.h"
-
 namespace corvane::test {
 
-/// A fresh folder, removed with everything in it at the end of its life.
-class TemporaryFolder {
-public:
-    TemporaryFolder();
-    ~TemporaryFolder();
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+/// How a child process ended and what it wrote.
+struct ProgramRun {
+    bool exited = false; ///< Through exit(): not by a signal, nor out of time.
+    int exitCode = -1;
+    int signal = 0;
+    std::string out;
+    std::string err;
 
-    std::string file(const std::string& name) const { return (path / name).string(); }
-
-private:
-    std::filesystem::path path;
+    bool succeeded() const { return exited && exitCode == 0; }
+    /// For assertion messages.
+    std::string describe() const;
 };
 
-/// A 16-bit WAV file of quiet noise.
-void writeWav(const std::string& path, double seconds, int sampleRate, int channels);
+/// Runs arguments[0], looked up on PATH (exit 127 when it is not there), with
+/// stdin from /dev/null and stdout and stderr captured. A child still running
+/// after limitSeconds dies of SIGALRM.
+ProgramRun runProgram(const std::vector<std::string>& arguments, unsigned limitSeconds = 300);
 
-/// Frames / rate, read with libsndfile; -1 when the file cannot be read.
-double audioDuration(const std::string& path);
-
-/// Runs `sox -D input [options] output`; false when it fails.
-bool convertWithSox(const std::string& input, const std::string& output, const std::vector<std::string>& options);
+/// The built corvane-whisper with these arguments.
+ProgramRun runCli(std::vector<std::string> arguments);
 
 /// corvane-whisper transcribe with the weight-less test model on two CPU
 /// threads, then `arguments`.
 ProgramRun transcribeWithTestModel(const std::vector<std::string>& arguments);
 
-/// One line of `transcribe --json`.
-struct WindowLine {
-    std::string file;
-    double start = 0.0;
-    double end = 0.0;
-    std::string text;
-    long long processingTime = 0;
-};
+/// A path in a folder of this process's own, removed with everything in it
+/// when the process ends.
+std::string temporaryFile(const std::string& name);
 
-/// Parses every stdout line as a window, adding a test failure for a line
-/// that is not JSON or has a field missing or of the wrong type.
-std::vector<WindowLine> parseWindowLines(const std::string& out);
+/// `sox -D input -r 44100 -c 2 output`; false when sox is missing or fails.
+bool convertTo44kStereo(const std::string& input, const std::string& output);
 
-/// The file's windows start at 0, each where the previous one ended, and the
-/// last ends at the file's duration (within 20 ms).
-void expectWindowsCoverFile(const std::vector<WindowLine>& lines, const std::string& file);
+/// The run succeeded and printed one `transcribe --json` line per window,
+/// each with its five fields of the right types, for these files only. Each
+/// file's windows start at 0, each where the previous one ended, and the last
+/// ends at the file's duration (within 20 ms). windowsPerFile 0: any number.
+void expectWindowsCoverFiles(const ProgramRun& run, const std::vector<std::string>& files,
+                             std::size_t windowsPerFile = 0);
 
 } // namespace corvane::test

@@ -3,6 +3,7 @@
 // longer than it keeps.
 
 #include <optional>
+#include <ostream>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,79 +11,50 @@
 #include "WindowSchedule.h"
 
 namespace corvane::cli {
+
+// Outside the anonymous namespace, where GoogleTest looks for it.
+void PrintTo(const WindowSchedule::Window& window, std::ostream* out)
+{
+    *out << window.start << ".." << window.end;
+}
+
 namespace {
 
 using Window = WindowSchedule::Window;
 
-/// Every window of a run that ends a window at every step.
-std::vector<Window> allWindows(WindowSchedule& schedule)
+TEST(WindowSchedule, WindowsOfEachScheduleInTurn)
 {
-    std::vector<Window> windows;
-    while (!schedule.isFinished()) {
-        if (const auto window = schedule.endWindow())
-            windows.push_back(*window);
+    struct Schedule {
+        const char* what;
+        double sampleRate;
+        std::uint64_t fileFrames;
+        double stepSeconds;
+        int stepsSkippedFirst;
+        std::vector<std::optional<Window>> windows; ///< endWindow(), call after call; a last nullopt: finished.
+    };
+    const Schedule schedules[]{
+        {"11.3 s at 44.1 kHz in 2 s steps", 44100.0, 498330, 2.0, 0,
+         {Window{0, 32000}, Window{32000, 64000}, Window{64000, 96000}, Window{96000, 128000},
+          Window{128000, 160000}, Window{160000, 180800}, std::nullopt}},
+        {"file frames round to the nearest node sample (81024.58)", 22050.0, 111662, 30.0, 0, {Window{0, 81025}}},
+        {"a step too short for the node grows into the next ones", 16000.0, 16000, 0.02, 0,
+         {std::nullopt, std::nullopt, Window{0, 960}}},
+        {"the final window is kept however short", 16000.0, 32010, 2.0, 0,
+         {Window{0, 32000}, Window{32000, 32010}, std::nullopt}},
+        {"skipped steps make the next window reach back", 16000.0, 160000, 1.0, 2,
+         {Window{0, 48000}, Window{48000, 64000}}},
+        {"a window longer than the node keeps starts 30 s before its end", 16000.0, 1600000, 25.0, 1,
+         {Window{320000, 800000}, Window{800000, 1200000}}},
+    };
+    for (const Schedule& expected : schedules) {
+        SCOPED_TRACE(expected.what);
+        WindowSchedule schedule(expected.sampleRate, expected.fileFrames, expected.stepSeconds);
+        for (int i = 0; i < expected.stepsSkippedFirst; ++i)
+            schedule.skipStep();
+        for (std::size_t i = 0; i < expected.windows.size(); ++i)
+            EXPECT_EQ(schedule.endWindow(), expected.windows[i]) << "call " << i;
+        EXPECT_TRUE(expected.windows.back() || schedule.isFinished());
     }
-    return windows;
-}
-
-TEST(WindowSchedule, WindowsTileTheFileAndTheLastEndsAtItsDuration)
-{
-    // 11.3 s at 44.1 kHz in steps of 2 s.
-    WindowSchedule schedule(44100.0, 498330, 2.0);
-    EXPECT_EQ(schedule.getStepEnd(), 88200u);
-    const std::vector<Window> windows = allWindows(schedule);
-    ASSERT_EQ(windows.size(), 6u);
-    EXPECT_EQ(windows.front().start, 0u);
-    for (std::size_t i = 1; i < windows.size(); ++i) {
-        EXPECT_EQ(windows[i].start, windows[i - 1].end);
-        EXPECT_EQ(windows[i].end - windows[i].start, i + 1 < windows.size() ? 32000u : 20800u);
-    }
-    EXPECT_EQ(windows.back().end, 180800u);
-    EXPECT_DOUBLE_EQ(windows.back().getEndSeconds(), 11.3);
-}
-
-TEST(WindowSchedule, FileFramesBecomeRoundedNodeSamples)
-{
-    const WindowSchedule schedule(22050.0, 111662, 5.0);
-    EXPECT_EQ(schedule.toNodeSamples(111662), 81025u); // 81024.58...
-    EXPECT_EQ(schedule.toNodeSamples(22050), 16000u);
-    EXPECT_EQ(schedule.toNodeSamples(1), 1u);
-}
-
-TEST(WindowSchedule, AStepTooShortForTheNodeGrowsIntoTheNextOne)
-{
-    // 20 ms steps: the first window waits until it holds 60 ms.
-    WindowSchedule schedule(16000.0, 16000, 0.02);
-    EXPECT_EQ(schedule.endWindow(), std::nullopt);
-    EXPECT_EQ(schedule.endWindow(), std::nullopt);
-    EXPECT_EQ(schedule.endWindow(), (Window{0, 960}));
-}
-
-TEST(WindowSchedule, TheFinalWindowIsKeptHoweverShort)
-{
-    WindowSchedule schedule(16000.0, 32010, 2.0);
-    EXPECT_EQ(schedule.endWindow(), (Window{0, 32000}));
-    ASSERT_TRUE(schedule.isFinalStep());
-    EXPECT_EQ(schedule.endWindow(), (Window{32000, 32010}));
-    EXPECT_TRUE(schedule.isFinished());
-    EXPECT_EQ(schedule.endWindow(), std::nullopt);
-}
-
-TEST(WindowSchedule, SkippedStepsMakeTheNextWindowReachBack)
-{
-    WindowSchedule schedule(16000.0, 160000, 1.0);
-    schedule.skipStep();
-    schedule.skipStep();
-    EXPECT_EQ(schedule.endWindow(), (Window{0, 48000}));
-    EXPECT_EQ(schedule.endWindow(), (Window{48000, 64000}));
-}
-
-TEST(WindowSchedule, AWindowLongerThanTheNodeKeepsStartsThirtySecondsBeforeItsEnd)
-{
-    WindowSchedule schedule(16000.0, 16000 * 100, 25.0);
-    schedule.skipStep();
-    EXPECT_EQ(schedule.endWindow(), (Window{16000 * 20, 16000 * 50}));
-    EXPECT_EQ(schedule.endWindow(), (Window{16000 * 50, 16000 * 75}));
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include <corvane/core/CorvaneObject.h>
-#include <corvane/graph/AudioNode.h>
 
 #include <gtest/gtest.h>
 
@@ -8,47 +7,29 @@ using corvane::CVAny;
 using corvane::CVAnyMap;
 using corvane::Result;
 
-TEST(CorvaneObject, StoresValues)
+TEST(CorvaneObject, DispatchesActionsAndNamesWhatIsMissing)
 {
     CorvaneObject object;
-    EXPECT_TRUE(object.setValue("gain", CVAny(0.5)).isOk());
-    EXPECT_EQ(object.getValue("gain").getValue(), CVAny(0.5));
-
-    const auto missing = object.getValue("nope");
-    ASSERT_TRUE(missing.hasError());
-    EXPECT_EQ(missing.getError().getMessage(), "Unknown value: nope");
-}
-
-TEST(CorvaneObject, DispatchesActions)
-{
-    CorvaneObject object;
-    object.registerAction("double", CVAnyMap{{"description", "twice x"}}, [](const CVAnyMap& params) -> Result<CVAny> {
-        return CVAny(params.get<int>("x") * 2);
-    });
-    object.registerAction("external", {}, nullptr);
-
-    EXPECT_EQ(object.callAction("double", CVAnyMap{{"x", 21}}).getValue(), CVAny(42));
-
-    const auto unhandled = object.callAction("external", {});
-    ASSERT_TRUE(unhandled.hasError());
-    EXPECT_EQ(unhandled.getError().getMessage(), "Action 'external' has no handler");
-
-    const auto unknown = object.callAction("missing", {});
-    ASSERT_TRUE(unknown.hasError());
-    EXPECT_EQ(unknown.getError().getMessage(), "Unknown action: missing");
-}
-
-TEST(CorvaneObject, HandlerMayUseTheObject)
-{
-    CorvaneObject object;
+    // A handler may use the object it belongs to without deadlocking.
     object.registerAction("remember", {}, [&object](const CVAnyMap& params) -> Result<CVAny> {
         object.setValue("last", params.at("v"));
         return object.callAction("echo", params);
     });
     object.registerAction("echo", {}, [](const CVAnyMap& params) -> Result<CVAny> { return params.at("v"); });
+    object.registerAction("external", {}, nullptr);
 
     EXPECT_EQ(object.callAction("remember", CVAnyMap{{"v", "hi"}}).getValue(), CVAny("hi"));
     EXPECT_EQ(object.getValue("last").getValue(), CVAny("hi"));
+
+    const auto unknown = object.callAction("missing", {});
+    ASSERT_TRUE(unknown.hasError());
+    EXPECT_EQ(unknown.getError().getMessage(), "Unknown action: missing");
+    const auto unhandled = object.callAction("external", {});
+    ASSERT_TRUE(unhandled.hasError());
+    EXPECT_EQ(unhandled.getError().getMessage(), "Action 'external' has no handler");
+    const auto missing = object.getValue("nope");
+    ASSERT_TRUE(missing.hasError());
+    EXPECT_EQ(missing.getError().getMessage(), "Unknown value: nope");
 }
 
 TEST(CorvaneObject, RegistriesKeepOrderAndReplaceInPlace)
@@ -65,20 +46,6 @@ TEST(CorvaneObject, RegistriesKeepOrderAndReplaceInPlace)
     EXPECT_EQ(object.getEventNames(), (std::vector<std::string>{"z", "y"}));
     EXPECT_EQ(object.getActionDescription("b"), (CVAnyMap{{"v", 2}}));
     EXPECT_EQ(object.getEventDescription("z"), (CVAnyMap{{"v", 3}}));
-    EXPECT_TRUE(object.getActionDescription("zzz").empty());
     EXPECT_TRUE(object.callAction("b", {}).isOk());
-    EXPECT_TRUE(object.hasAction("a"));
     EXPECT_FALSE(object.hasAction("y"));
-    EXPECT_TRUE(object.hasEvent("y"));
-}
-
-TEST(AudioNode, DisplayNameDefaultsToEmpty)
-{
-    corvane::AudioNode node;
-    EXPECT_EQ(node.getValue("displayName").getValue(), CVAny(""));
-    EXPECT_EQ(node.getDisplayName(), "");
-    EXPECT_TRUE(node.getValue("other").hasError());
-
-    node.setValue("displayName", CVAny("Mic 1"));
-    EXPECT_EQ(node.getDisplayName(), "Mic 1");
 }

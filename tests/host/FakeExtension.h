@@ -7,8 +7,7 @@
 #include <string>
 
 // A node that remembers which registration made it and with what config.
-class FakeNode : public corvane::Node {
-public:
+struct FakeNode : corvane::Node {
     FakeNode(std::string madeBy, corvane::CVAnyMap config) : madeBy(std::move(madeBy)), config(std::move(config)) {}
     const std::string madeBy;
     const corvane::CVAnyMap config;
@@ -19,7 +18,6 @@ inline corvane::NodeTypeInfo fakeType(const std::string& type, const std::string
     corvane::NodeTypeInfo info;
     info.type = type;
     info.subtype = subtype;
-    info.displayName = type + " node";
     return info;
 }
 
@@ -28,16 +26,12 @@ inline corvane::NodeFactory::NodeCreator fakeCreator(const std::string& tag)
     return [tag](const corvane::CVAnyMap& config) -> corvane::Node* { return new FakeNode(tag, config); };
 }
 
-class FakeExtension : public corvane::Extension {
-public:
+struct FakeExtension : corvane::Extension {
     explicit FakeExtension(std::string name) : name(std::move(name)) {}
-
     std::string getName() override { return name; }
-    std::string getDescription() override { return "fake " + name; }
+    std::string getDescription() override { return {}; }
     std::shared_ptr<corvane::NodeFactory> getNodeFactory() override { return factory; }
 
-    const std::shared_ptr<corvane::NodeFactory> factory = std::make_shared<corvane::NodeFactory>();
-
-private:
     const std::string name;
+    const std::shared_ptr<corvane::NodeFactory> factory = std::make_shared<corvane::NodeFactory>();
 };

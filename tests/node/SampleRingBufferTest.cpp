@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <random>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -19,17 +20,12 @@ float sampleFor(uint64_t absoluteIndex)
     return static_cast<float>(absoluteIndex % (uint64_t { 1 } << 24));
 }
 
-std::vector<float> countingBlock(uint64_t firstIndex, uint32_t n)
-{
-    std::vector<float> block(n);
-    for (uint32_t i = 0; i < n; ++i)
-        block[i] = sampleFor(firstIndex + i);
-    return block;
-}
-
 void writeCounting(SampleRingBuffer& ring, uint32_t n)
 {
-    const auto block = countingBlock(ring.totalSamples(), n);
+    const uint64_t first = ring.totalSamples();
+    std::vector<float> block(n);
+    for (uint32_t i = 0; i < n; ++i)
+        block[i] = sampleFor(first + i);
     ring.write(block.data(), n);
 }
 
@@ -57,17 +53,6 @@ void expectRingHoldsHistory(const SampleRingBuffer& ring)
 
 } // namespace
 
-TEST(SampleRingBuffer, StartsEmptyAndSilent)
-{
-    SampleRingBuffer ring(480000);
-    EXPECT_EQ(ring.capacity(), 480000u);
-    EXPECT_EQ(ring.storageSize(), 960000u);
-    EXPECT_EQ(ring.totalSamples(), 0u);
-    EXPECT_EQ(ring.count(), 0u);
-    EXPECT_EQ(ring.writeIndex(), 0u);
-    EXPECT_TRUE(std::all_of(ring.data(), ring.data() + ring.storageSize(), [](float s) { return s == 0.0f; }));
-}
-
 TEST(SampleRingBuffer, RefusesZeroCapacity)
 {
     EXPECT_THROW(SampleRingBuffer ring(0), std::invalid_argument);
@@ -78,61 +63,49 @@ TEST(SampleRingBuffer, DeliveryCrossingTheEndWrapsToTheStart)
     constexpr uint32_t capacity = 1000;
     SampleRingBuffer ring(capacity);
     writeCounting(ring, capacity - 100);
-    ASSERT_EQ(ring.writeIndex(), capacity - 100);
-
     writeCounting(ring, 300);
 
+    // The first 100 at the last 100 positions, the other 200 at 0..199; each
+    // in the mirror as well.
     const float* storage = ring.data();
-    for (uint32_t k = 0; k < 100; ++k) {
-        EXPECT_EQ(storage[capacity - 100 + k], sampleFor(900 + k));
-        EXPECT_EQ(storage[2 * capacity - 100 + k], sampleFor(900 + k));
-    }
-    for (uint32_t k = 0; k < 200; ++k) {
-        EXPECT_EQ(storage[k], sampleFor(1000 + k));
-        EXPECT_EQ(storage[capacity + k], sampleFor(1000 + k));
+    for (uint32_t k = 0; k < 300; ++k) {
+        const uint32_t position = k < 100 ? capacity - 100 + k : k - 100;
+        EXPECT_EQ(storage[position], sampleFor(900 + k)) << k;
+        EXPECT_EQ(storage[capacity + position], sampleFor(900 + k)) << k;
     }
     EXPECT_EQ(ring.writeIndex(), 200u);
     EXPECT_EQ(ring.totalSamples(), 1200u);
-    EXPECT_EQ(ring.count(), capacity);
     expectRingHoldsHistory(ring);
 }
 
-TEST(SampleRingBuffer, ExactlyOneRingEndsAtPositionZero)
+TEST(SampleRingBuffer, DeliveriesOfAnySizeKeepTheHistoryIntact)
 {
-    constexpr uint32_t capacity = 777;
-    SampleRingBuffer ring(capacity);
-    writeCounting(ring, capacity);
-    EXPECT_EQ(ring.writeIndex(), 0u);
-    EXPECT_EQ(ring.count(), capacity);
-    EXPECT_EQ(ring.totalSamples(), capacity);
-    expectRingHoldsHistory(ring);
-}
+    struct Case {
+        uint32_t capacity;
+        std::vector<uint32_t> deliveries;
+        uint64_t total;
+        uint32_t writeIndex;
+    };
+    const Case cases[] = {
+        { 777, { 777 }, 777, 0 },             // exactly one ring
+        { 1000, { 300, 2500 }, 2800, 800 },   // longer than the ring: its newest 1000 stay
+    };
+    for (const Case& c : cases) {
+        SampleRingBuffer ring(c.capacity);
+        for (const uint32_t n : c.deliveries)
+            writeCounting(ring, n);
+        EXPECT_EQ(ring.totalSamples(), c.total);
+        EXPECT_EQ(ring.writeIndex(), c.writeIndex);
+        EXPECT_EQ(ring.count(), c.capacity);
+        expectRingHoldsHistory(ring);
+    }
 
-TEST(SampleRingBuffer, DeliveryLongerThanTheRingKeepsItsNewestSamples)
-{
-    constexpr uint32_t capacity = 1000;
-    SampleRingBuffer ring(capacity);
-    writeCounting(ring, 300);
-    writeCounting(ring, 2500);
-
-    EXPECT_EQ(ring.totalSamples(), 2800u);
-    EXPECT_EQ(ring.writeIndex(), 800u);
-    EXPECT_EQ(ring.count(), capacity);
-    expectRingHoldsHistory(ring); // indices 1800..2799
-}
-
-TEST(SampleRingBuffer, RandomDeliveriesKeepTheHistoryIntact)
-{
-    constexpr uint32_t capacity = 1237; // not a power of two, smaller than most blocks
-    SampleRingBuffer ring(capacity);
+    SampleRingBuffer ring(1237); // not a power of two, smaller than most blocks
     std::mt19937 random(12345);
     std::uniform_int_distribution<uint32_t> blockSize(1, 8192);
-    for (int delivery = 0; delivery < 400; ++delivery) {
-        const uint32_t n = delivery % 50 == 49 ? 5 * capacity + 17 : blockSize(random);
-        writeCounting(ring, n);
+    for (int delivery = 0; delivery < 400 && !HasFatalFailure(); ++delivery) {
+        writeCounting(ring, delivery % 50 == 49 ? 5 * ring.capacity() + 17 : blockSize(random));
         expectRingHoldsHistory(ring);
-        if (HasFatalFailure())
-            return;
     }
 }
 
@@ -150,8 +123,7 @@ TEST(SampleRingBuffer, ReaderSeesEverySampleTheCounterPublishes)
     std::atomic<uint64_t> mismatches { 0 };
 
     std::thread reader([&] {
-        uint64_t next = 0;
-        while (next < samplesToWrite) {
+        for (uint64_t next = 0; next < samplesToWrite;) {
             const uint64_t total = ring.totalSamples();
             if (total == next) {
                 std::this_thread::yield();
@@ -169,14 +141,11 @@ TEST(SampleRingBuffer, ReaderSeesEverySampleTheCounterPublishes)
 
     std::mt19937 random(777);
     std::uniform_int_distribution<uint32_t> blockSize(1, 8192);
-    std::vector<float> block;
-    uint64_t written = 0;
-    while (written < samplesToWrite) {
+    for (uint64_t written = 0; written < samplesToWrite;) {
         const auto n = static_cast<uint32_t>(std::min<uint64_t>(blockSize(random), samplesToWrite - written));
         while (written + n - verified.load(std::memory_order_acquire) > capacity / 2)
             std::this_thread::yield();
-        block = countingBlock(written, n);
-        ring.write(block.data(), n);
+        writeCounting(ring, n);
         written += n;
     }
     reader.join();

@@ -38,27 +38,19 @@ TEST(CleanTranscription, DropsAnnotationsAndKeepsSpeech)
 {
     const std::vector<std::pair<std::string, std::string>> cases {
         { "[BLANK_AUDIO]", "" },
-        { " [Music] ", "" },
         { "Hello (laughs) world", "Hello world" },
         { "a *sigh* b", "a b" },
         { "...", "" },
         { " Привет, мир", " Привет, мир" },
-        { "こんにちは。", "こんにちは。" },
         { "\u266A la la \u266A", " la la" },
-        { "\u2669\u266B\u266C", "" },
         { "keep [open bracket", "keep [open bracket" },
-        { "keep ) closing only", "keep ) closing only" },
         { "[outer [inner] rest] end", " rest] end" },
         { "(a [b) c]", " c]" },
         { "one * two", "one * two" },
-        { " lead", " lead" },
         { "\t\n lead", " lead" },
         { "trail \t\n\r\v\f", "trail" },
-        { "a \t\n b", "a b" },
-        { " Hello [inaudi ble] again (coughs", " Hello again (coughs" },
-        { "[", "" },
+        { " And then [music" " continues] she said", " And then she said" }, // segments are joined first
         { "", "" },
-        { "   ", "" },
         { "7", "7" },
         { "\xE2\x99", "\xE2\x99" },        // a cut-off note is not a note
         { "\xE2[x]\x99\xAA ok", " ok" },    // removing the annotation completes a note
@@ -70,19 +62,12 @@ TEST(CleanTranscription, DropsAnnotationsAndKeepsSpeech)
     }
 }
 
-TEST(CleanTranscription, BracketOpenedInOneSegmentAndClosedInTheNextIsOneAnnotation)
-{
-    // The node joins whisper's segments before cleaning.
-    const std::string joined = std::string(" And then [music") + " continues] she said";
-    EXPECT_EQ(cleanTranscription(joined), " And then she said");
-}
-
 TEST(CleanTranscription, MatchesTheRegexDefinitionOnRandomTexts)
 {
     const std::vector<std::string> pieces {
         "a", "Z", "5", "x", " ", "  ", "\t", "\n", "\v", "\f", "\r", "[", "]", "(", ")", "*", ".", ",",
         "\u2669", "\u266A", "\u266B", "\u266C", "\u266D", "\xE2", "\x99", "\xA9", "\xAA", "\xAC",
-        "\xE2\x99", "\xC3\xA9", "\xFF", std::string(1, '\0'), "\xA0", "\x85",
+        "\xE2\x99", "\xC3\xA9", "\xFF", std::string(1, '\0'), "\x80", "\xA0", "\x85",
     };
     std::mt19937 random(99);
     std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
@@ -118,8 +103,7 @@ TEST(CleanTranscription, SurvivesHostileLongTexts)
     for (auto& c : bytes)
         c = static_cast<char>(random());
     const std::string cleaned = cleanTranscription(bytes);
-    EXPECT_FALSE(cleaned.empty());
+    EXPECT_TRUE(!cleaned.empty() && cleaned.back() != ' ');
+    EXPECT_EQ(cleaned.find_first_of("\t\n\v\f\r"), std::string::npos);
     EXPECT_EQ(cleaned.find("  "), std::string::npos);
-    EXPECT_EQ(cleaned.find('\n'), std::string::npos);
-    EXPECT_NE(cleaned.back(), ' ');
 }

