@@ -29,11 +29,6 @@ std::filesystem::path executableDirectory()
     return directoryOfExecutablePath(std::string_view(buffer.data(), static_cast<std::size_t>(length)));
 }
 
-std::string fileNextToExecutable(const std::string& fileName)
-{
-    return (executableDirectory() / fileName).string();
-}
-
 std::string fallbackFilesDirectory()
 {
     return CORVANE_WHISPER_FALLBACK_FILES_DIR;

@@ -21,10 +21,6 @@ std::filesystem::path executableDirectory();
 /// or '\\'; empty when there is no separator.
 std::filesystem::path directoryOfExecutablePath(std::string_view executablePath);
 
-/// executableDirectory() joined with fileName; a bare file name (relative to
-/// the working directory) when the directory is unknown.
-std::string fileNextToExecutable(const std::string& fileName);
-
 /// The build-time fallback folder, with a trailing '/'.
 std::string fallbackFilesDirectory();
 

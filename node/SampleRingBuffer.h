@@ -43,8 +43,8 @@ public:
     /// Ring position of the next sample.
     uint32_t writeIndex() const noexcept { return ringPositionOf(totalSamples()); }
 
+    /// Start of the storage: the ring, then its mirror.
     const float* data() const noexcept { return samples.data(); }
-    std::size_t storageSize() const noexcept { return samples.size(); }
 
     uint32_t ringPositionOf(uint64_t absoluteIndex) const noexcept
     {

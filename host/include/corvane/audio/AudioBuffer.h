@@ -55,17 +55,6 @@ public:
         return copy;
     }
 
-    /// The same channels, starting frameOffset frames in.
-    AudioBuffer fromFrame(std::uint32_t frameOffset) const noexcept
-    {
-        AudioBuffer copy = *this;
-        const std::uint32_t offset = frameOffset < frameCount ? frameOffset : frameCount;
-        for (std::uint32_t c = 0; c < channelCount; ++c)
-            copy.channelPointers[c] += offset;
-        copy.frameCount -= offset;
-        return copy;
-    }
-
 private:
     std::array<SampleType*, kMaxChannels> channelPointers{};
     std::uint32_t channelCount = 0;
