@@ -5,8 +5,9 @@
 
 namespace corvane::extensions::whisper {
 
-SampleRingBuffer::SampleRingBuffer(uint32_t capacity)
+SampleRingBuffer::SampleRingBuffer(uint32_t capacity, uint64_t firstIndex)
     : ringCapacity(capacity)
+    , total(firstIndex)
 {
     if (capacity == 0)
         throw std::invalid_argument("SampleRingBuffer: capacity must be at least 1");

@@ -23,8 +23,11 @@ namespace corvane::extensions::whisper {
 class SampleRingBuffer {
 public:
     /// Allocates 2 x capacity floats, all 0.0f. Throws std::invalid_argument
-    /// when capacity is 0.
-    explicit SampleRingBuffer(uint32_t capacity);
+    /// when capacity is 0. firstIndex is the absolute index of the first
+    /// sample written: 0 for a new stream; a later value stands for a stream
+    /// that has already run that long (the ring then reads as silence), which
+    /// is how counters near 2^32 are reached without hours of audio.
+    explicit SampleRingBuffer(uint32_t capacity, uint64_t firstIndex = 0);
 
     SampleRingBuffer(const SampleRingBuffer&) = delete;
     SampleRingBuffer& operator=(const SampleRingBuffer&) = delete;

@@ -25,6 +25,17 @@ void postRequest(WhisperSTTNode::Impl& state, uint32_t start, uint32_t end, uint
     state.transcribeRequested.store(true);
 }
 
+/// The absolute index nearest to `total` whose low 32 bits are `lowBits`:
+/// requests carry indices as 32-bit patterns, which wrap every 2^32 samples
+/// (about 74 hours at 16 kHz).
+uint64_t absoluteIndexNear(uint64_t total, uint32_t lowBits)
+{
+    const int64_t offset = static_cast<int32_t>(lowBits - static_cast<uint32_t>(total));
+    if (offset < 0 && static_cast<uint64_t>(-offset) > total)
+        return 0;
+    return total + static_cast<uint64_t>(offset);
+}
+
 Result<CVAny> transcribeExplicitWindow(WhisperSTTNode::Impl& state, const CVAnyMap& params)
 {
     const int start = CVAny::convert<int>(params.at("start"));
@@ -32,15 +43,20 @@ Result<CVAny> transcribeExplicitWindow(WhisperSTTNode::Impl& state, const CVAnyM
     Logger::debug("[WhisperSTTNode] Action 'transcribe' called, start of samples: " + std::to_string(start) +
                   ", end of samples: " + std::to_string(end));
 
-    // Refused before anything is stored, so the commit point stays put.
-    if (start < 0 || end < 0)
-        return Error("[WhisperSTTNode] Invalid transcribe window: 'start' (" + std::to_string(start) + ") and 'end' (" +
-                     std::to_string(end) + ") must not be negative.");
-    if (end <= start)
+    // The indices are the low 32 bits of absolute sample indices, so they are
+    // ordered modulo 2^32: past 2^31 samples every current index reads as a
+    // negative int, and a window may straddle a multiple of 2^32. Only the
+    // window's length modulo 2^32 tells an empty window (0) or one whose end
+    // comes before its start (2^31 or more); either is refused before
+    // anything is stored, so the commit point stays put.
+    const auto first = static_cast<uint32_t>(start);
+    const auto last = static_cast<uint32_t>(end);
+    const uint32_t length = last - first;
+    if (length == 0 || length >= 0x80000000u)
         return Error("[WhisperSTTNode] Invalid transcribe window: 'end' (" + std::to_string(end) +
                      ") must be greater than 'start' (" + std::to_string(start) + ").");
 
-    postRequest(state, static_cast<uint32_t>(start), static_cast<uint32_t>(end), static_cast<uint64_t>(end));
+    postRequest(state, first, last, absoluteIndexNear(state.totalSamples(), last));
     return success();
 }
 

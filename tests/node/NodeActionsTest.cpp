@@ -123,31 +123,6 @@ TEST_F(NodeActions, AnExplicitEndPastTheNewestSampleIsPulledBackByTheNextDefault
     EXPECT_EQ(request(), (Request{0, 90000, true})) << "the skip posts nothing new";
 }
 
-TEST_F(NodeActions, InvertedOrNegativeWindowsAreRefusedAndStoreNothing)
-{
-    receive(30000);
-    EXPECT_TRUE(transcribe().isOk());
-    const Request before = request();
-    state().transcribeRequested = false;
-
-    struct Case {
-        int start, end;
-        std::string message;
-    };
-    for (const Case& c : {
-             Case{100, 50, "[WhisperSTTNode] Invalid transcribe window: 'end' (50) must be greater than 'start' (100)."},
-             Case{100, 100, "[WhisperSTTNode] Invalid transcribe window: 'end' (100) must be greater than 'start' (100)."},
-             Case{-5, 100, "[WhisperSTTNode] Invalid transcribe window: 'start' (-5) and 'end' (100) must not be negative."},
-             Case{0, -1, "[WhisperSTTNode] Invalid transcribe window: 'start' (0) and 'end' (-1) must not be negative."},
-         }) {
-        const auto result = transcribe({{"start", c.start}, {"end", c.end}});
-        ASSERT_TRUE(result.hasError()) << c.start << ", " << c.end;
-        EXPECT_EQ(result.getError().getMessage(), c.message);
-        EXPECT_EQ(commitPoint(), 30000u);
-        EXPECT_EQ(request(), (Request{before.start, before.end, false}));
-    }
-}
-
 TEST_F(NodeActions, UnconvertibleWindowValuesRaiseBeforeAnythingChanges)
 {
     receive(1000);

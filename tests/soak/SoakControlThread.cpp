@@ -106,7 +106,7 @@ void SoakControlThread::act(uint32_t choice, std::mt19937& random)
         const int a = clampToInt(uniform(0, total + 1000));
         const int b = static_cast<int>(uniform(1, 100000));
         switch (uniform(0, 3)) {
-        case 0: transcribe({{"start", -b}, {"end", a}}, false); break;
+        case 0: transcribe({{"start", -b}, {"end", a}}, true); break; // straddles a 2^32 wrap
         case 1: transcribe({{"start", a}, {"end", -b}}, false); break;
         case 2: transcribe({{"start", a}, {"end", a}}, false); break;
         default: transcribe({{"start", a + b}, {"end", a}}, false); break;
