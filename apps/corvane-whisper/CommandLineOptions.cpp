@@ -98,7 +98,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
     app.add_option("--log-level", logLevel, "Least important log lines shown (default: warning)")
         ->check(CLI::IsMember({"debug", "info", "warning", "error"}, CLI::ignore_case));
     app.add_option("--extension", options.extensionPath,
-                   "Extension library to load (default: libCorvaneWhisper.so beside this program)");
+                   "Extension library to load (default: libCorvaneWhisper.so beside this program, "
+                   "else in the installed extensions folder)");
 
     CLI::App* describe = app.add_subcommand("describe", "Print every node type the loaded extensions offer, as JSON");
     CLI::App* transcribe = app.add_subcommand(

@@ -16,7 +16,7 @@ struct CommandLineOptions {
 
     // Both commands.
     LogLevel logLevel = LogLevel::Warning;
-    std::string extensionPath; ///< Empty: libCorvaneWhisper.so beside the executable.
+    std::string extensionPath; ///< Empty: defaultExtensionPath().
 
     // transcribe
     std::vector<std::string> files; ///< Empty: the speech sample shipped with whisper.cpp.

@@ -1,12 +1,14 @@
 #include "ExtensionLoader.h"
 
 #include <array>
+#include <filesystem>
 
 #include <unistd.h>
 
 #include <corvane/extensions/ExtensionManager.h>
 
 #include "CommandError.h"
+#include "InstalledLayout.h"
 
 namespace corvane::cli {
 
@@ -26,7 +28,12 @@ std::string defaultExtensionPath()
     const std::string directory = executableDirectory();
     // dlopen searches the library path for a bare name; "./" keeps it to the
     // working directory as a last resort.
-    return (directory.empty() ? std::string("./") : directory) + "libCorvaneWhisper.so";
+    const std::string beside = (directory.empty() ? std::string("./") : directory) + "libCorvaneWhisper.so";
+    const std::string installed = installedExtensionPath();
+    std::error_code error;
+    if (!std::filesystem::exists(beside, error) && !installed.empty() && std::filesystem::exists(installed, error))
+        return installed;
+    return beside;
 }
 
 void loadExtension(const std::string& path)

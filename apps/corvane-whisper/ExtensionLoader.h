@@ -10,7 +10,8 @@ namespace corvane::cli {
 /// trailing '/'; "" when it cannot be told.
 std::string executableDirectory();
 
-/// libCorvaneWhisper.so beside the running executable.
+/// libCorvaneWhisper.so beside the running executable or, failing that, in
+/// the extensions folder of the tree it is installed in.
 std::string defaultExtensionPath();
 
 /// Loads an extension library by path, as a host does. Raises CommandError

@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "ExtensionLoader.h"
 #include "FileTranscription.h"
+#include "InstalledLayout.h"
 #include "StatusReporter.h"
 #include "TranscriptPrinter.h"
 #include "TranscriptionQueue.h"
@@ -83,14 +84,23 @@ void checkModelLoaded(Node& node, const CommandLineOptions& options)
     if (!options.modelPath().empty())
         throw CommandError("no model loaded from " + options.modelPath() + " (" + probe.getError().getMessage() + ")");
     const std::string besideProgram = executableDirectory().empty() ? "the program's folder" : executableDirectory();
+    std::error_code error;
+    const std::string models = installedModelsDirectory();
+    const std::string alsoInstalled =
+        !models.empty() && std::filesystem::is_directory(models, error) ? ", and this program in " + models : "";
     throw CommandError(std::string("no Whisper model found: the node looked for ") + kDefaultModelFileName + " in " +
-                       besideProgram + " and in " + CORVANE_WHISPER_FALLBACK_FILES_DIR + "; " + howToGetAModel());
+                       besideProgram + " and in " + CORVANE_WHISPER_FALLBACK_FILES_DIR + alsoInstalled + "; " +
+                       howToGetAModel());
 }
 
 } // namespace
 
-int runTranscribe(const CommandLineOptions& options)
+int runTranscribe(const CommandLineOptions& given)
 {
+    CommandLineOptions options = given;
+    if (const std::string installed = installedDefaultModel(); options.modelPath().empty() && !installed.empty())
+        options.nodeConfiguration.set("modelPath", installed);
+
     // Everything that can be checked cheaply is, before a model is loaded.
     const std::vector<std::string> files = filesToTranscribe(options);
     for (const std::string& file : files)

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace corvane::cli {
+
+// Where corvane-whisper finds the extension and models once installed: the
+// install puts them at fixed places relative to its bin/ folder (see
+// cmake/CorvaneInstallDirs.cmake). Called on the main thread only.
+
+/// libCorvaneWhisper.so in the installed extensions folder beside this
+/// program's bin/ folder; "" when the program's folder cannot be told.
+std::string installedExtensionPath();
+
+/// The installed models folder, with a trailing '/'; "" when the program's
+/// folder cannot be told.
+std::string installedModelsDirectory();
+
+/// The model to name to the node when none was given: the default model in
+/// the installed models folder, but only when the node would find none in
+/// its own default places, which come first. "" otherwise.
+std::string installedDefaultModel();
+
+} // namespace corvane::cli
