@@ -46,26 +46,23 @@ struct CVAnyDecoder {
 
     std::string key(const std::vector<std::string>& preferred)
     {
-        if (!preferred.empty() && data.ConsumeBool())
-            return preferred[data.ConsumeIntegralInRange<std::size_t>(0, preferred.size() - 1)];
-        return data.ConsumeRandomLengthString(16);
+        const bool pick = !preferred.empty() && data.ConsumeBool();
+        return pick ? preferred[data.ConsumeIntegralInRange<std::size_t>(0, preferred.size() - 1)] : data.ConsumeRandomLengthString(16);
     }
 
     template <typename T> CVAny edgeOr(std::initializer_list<T> edges, auto fresh)
     {
-        return data.ConsumeBool() ? CVAny(edges.begin()[data.ConsumeIntegralInRange<std::size_t>(0, edges.size() - 1)])
-                                  : CVAny(fresh());
+        return data.ConsumeBool() ? CVAny(edges.begin()[data.ConsumeIntegralInRange<std::size_t>(0, edges.size() - 1)]) : CVAny(fresh());
     }
 };
 
 /// NaN is unequal to itself, so a value holding one anywhere is not equal to its own copies.
 inline bool holdsNaN(const CVAny& value)
 {
-    if (value.isMap())
-        for (const auto& [key, item] : value.asMap())
-            if (holdsNaN(item))
-                return true;
-    return value.isFloat() && std::isnan(value.asFloat());
+    bool nan = value.isFloat() && std::isnan(value.asFloat());
+    for (const auto& [key, item] : value.isMap() ? value.asMap() : CVAnyMap())
+        nan = nan || holdsNaN(item);
+    return nan;
 }
 
 } // namespace corvane::fuzz

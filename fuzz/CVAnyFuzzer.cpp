@@ -11,7 +11,7 @@ namespace {
 
 enum class Outcome { Value, ConversionError, OtherInvalidArgument, OutOfRange };
 
-template <typename Action> Outcome outcomeOf(Action action)
+Outcome outcomeOf(auto action)
 {
     try {
         return action(), Outcome::Value;
@@ -33,27 +33,22 @@ template <typename T> Outcome convert(const CVAny& value, T& result)
 /// decimal integer (an optional '-' and digits) in range.
 Outcome expectedInt(const CVAny& value, int& expected)
 {
-    __int128 number = value.isInteger() ? value.asInteger() : 0;
-    if (value.isFloat()) {
-        const double v = value.asFloat();
-        if (!std::isfinite(v) || std::trunc(v) != v)
-            return Outcome::ConversionError;
+    const std::string text = value.isString() ? value.asString() : "";
+    const std::size_t sign = text.starts_with('-') ? 1 : 0;
+    const double v = value.isFloat() ? value.asFloat() : 0;
+    __int128 number = 0;
+    if (value.isInteger())
+        number = value.asInteger();
+    else if (value.isFloat() && std::isfinite(v) && std::trunc(v) == v)
         number = std::fabs(v) < 1e30 ? static_cast<__int128>(v) : static_cast<__int128>(1) << 100;
-    } else if (value.isString()) {
-        const std::string& text = value.asString();
-        const std::size_t digits = text.starts_with('-') ? 1 : 0;
-        if (text.size() == digits || text.find_first_not_of("0123456789", digits) != std::string::npos)
-            return Outcome::ConversionError;
-        for (std::size_t i = digits; i < text.size(); ++i)
-            number = std::min(number * 10 + (text[i] - '0'), static_cast<__int128>(1) << 64);
-        number = digits == 1 ? -number : number;
-    } else if (!value.isInteger()) {
+    else if (!value.isString() || text.size() == sign || text.find_first_not_of("0123456789", sign) != std::string::npos)
         return Outcome::ConversionError;
-    }
+    for (std::size_t i = sign; i < text.size(); ++i)
+        number = std::min(number * 10 + (text[i] - '0'), static_cast<__int128>(1) << 64);
+    number = sign == 1 ? -number : number;
     if (number < INT32_MIN || number > INT32_MAX)
         return Outcome::OutOfRange;
-    expected = static_cast<int>(number);
-    return Outcome::Value;
+    return expected = static_cast<int>(number), Outcome::Value;
 }
 
 void checkValue(const CVAny& value)
@@ -62,25 +57,25 @@ void checkValue(const CVAny& value)
     const Outcome intOutcome = expectedInt(value, expectedInteger);
     FUZZ_CHECK(convert(value, integer) == intOutcome && (intOutcome != Outcome::Value || integer == expectedInteger));
 
+    // float: from an integer, or a float (finite beyond float's range is out of it); text never gives NaN or infinity
     float real = 0;
     const Outcome realOutcome = convert(value, real);
     const double v = value.isFloat() ? value.asFloat() : 0;
     if (value.isInteger())
         FUZZ_CHECK(realOutcome == Outcome::Value && real == static_cast<float>(value.asInteger()));
-    else if (value.isFloat() && std::isfinite(v) && std::fabs(v) > FLT_MAX)
-        FUZZ_CHECK(realOutcome == Outcome::OutOfRange);
     else if (value.isFloat())
-        FUZZ_CHECK(realOutcome == Outcome::Value && (std::isnan(v) ? std::isnan(real) : real == static_cast<float>(v)));
-    else if (value.isString()) // text never gives NaN or an infinity
-        FUZZ_CHECK(realOutcome != Outcome::Value || std::isfinite(real));
+        FUZZ_CHECK(std::isfinite(v) && std::fabs(v) > FLT_MAX ? realOutcome == Outcome::OutOfRange
+                                                               : realOutcome == Outcome::Value &&
+                                                                     (std::isnan(v) ? std::isnan(real) : real == static_cast<float>(v)));
     else
-        FUZZ_CHECK(realOutcome == Outcome::ConversionError);
+        FUZZ_CHECK(value.isString() ? realOutcome != Outcome::Value || std::isfinite(real) : realOutcome == Outcome::ConversionError);
 
     bool flag = false;
     const bool flagText = value.isString() && (value.asString() == "true" || value.asString() == "false");
     const Outcome flagOutcome = convert(value, flag);
-    FUZZ_CHECK(value.isBool() || flagText ? flagOutcome == Outcome::Value && flag == (flagText ? value.asString() == "true" : value.asBool())
-                                          : flagOutcome == Outcome::ConversionError);
+    FUZZ_CHECK(value.isBool() || flagText
+                   ? flagOutcome == Outcome::Value && flag == (flagText ? value.asString() == "true" : value.asBool())
+                   : flagOutcome == Outcome::ConversionError);
 
     // Text: the string itself, or the text of a bool, integer or float, which converts back as the value did (floats
     // when normal or zero: subnormals may underflow in the text reader).

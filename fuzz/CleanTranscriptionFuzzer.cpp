@@ -17,8 +17,8 @@ std::string reference(const std::string& text)
 {
     static const std::regex annotations(R"(\[[^\]]*\]|\([^)]*\)|\*[^*]*\*)");
     static const std::regex notes("\xE2\x99\xA9|\xE2\x99\xAA|\xE2\x99\xAB|\xE2\x99\xAC");
-    std::string cleaned = std::regex_replace(std::regex_replace(text, annotations, ""), notes, "");
-    cleaned = std::regex_replace(cleaned, std::regex(R"(\s+)"), " ");
+    static const std::regex blanks(R"(\s+)");
+    std::string cleaned = std::regex_replace(std::regex_replace(std::regex_replace(text, annotations, ""), notes, ""), blanks, " ");
     while (!cleaned.empty() && isWhiteSpace(cleaned.back()))
         cleaned.pop_back();
     for (const char c : cleaned)

@@ -30,7 +30,6 @@ const std::map<std::string, Conversion> kNodeKeys{
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     Logger::setSink([](LogLevel, const std::string&) {}); // unknown keys and odd values are logged: noise here
-    whisper_log_set([](ggml_log_level, const char*, void*) {}, nullptr);
     return 0;
 }
 

@@ -48,20 +48,14 @@ int posix_memalign(void** result, std::size_t alignment, std::size_t size) noexc
 #endif
 
 #if !defined(__SANITIZE_THREAD__) // ThreadSanitizer owns the mutex functions
-namespace {
-std::atomic<int (*)(pthread_mutex_t*)> realLock, realTryLock;
-int countLock(std::atomic<int (*)(pthread_mutex_t*)>& real, const char* name, pthread_mutex_t* mutex) noexcept
+// glibc's, resolved on first use (a race resolves the same address twice).
+static std::atomic<int (*)(pthread_mutex_t*)> realLock;
+extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) noexcept
 {
     counts.locks += counts.on ? 1 : 0;
-    if (real.load() == nullptr)
-        real = reinterpret_cast<int (*)(pthread_mutex_t*)>(dlsym(RTLD_NEXT, name));
-    return real.load()(mutex);
-}
-} // namespace
-extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) noexcept { return countLock(realLock, "pthread_mutex_lock", mutex); }
-extern "C" int pthread_mutex_trylock(pthread_mutex_t* mutex) noexcept
-{
-    return countLock(realTryLock, "pthread_mutex_trylock", mutex);
+    if (realLock.load() == nullptr)
+        realLock = reinterpret_cast<int (*)(pthread_mutex_t*)>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    return realLock.load()(mutex);
 }
 #endif
 

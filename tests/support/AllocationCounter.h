@@ -4,11 +4,10 @@
 
 namespace corvane::test {
 
-/// Counts the heap allocations and mutex locks that the calling thread makes between start() and stop(), to prove
-/// that audio-thread code does neither. Link AllocationCounter.cpp into the test executable itself: it replaces the
-/// process's allocation and lock functions (sanitizer builds count allocations through the sanitizer's malloc hook;
-/// under ThreadSanitizer, which owns the mutex functions, locks go uncounted).
-/// Threads: start() and stop() on the counted thread; the counts are read after stop(), on any thread.
+/// Counts the heap allocations and mutex locks (pthread_mutex_lock) that the calling thread makes between start()
+/// and stop(), to prove that audio-thread code does neither. Link AllocationCounter.cpp into the test executable: it
+/// replaces the process's allocation and lock functions. ThreadSanitizer owns the mutex functions; there locks go
+/// uncounted. Threads: start() and stop() on the counted thread; the counts are read after stop(), on any thread.
 class AllocationCounter {
 public:
     void start() noexcept;
