@@ -178,14 +178,14 @@ uint64_t control(WhisperSTTNode& node, uint32_t seed, std::stop_token stop)
         auto toInt = [](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
         return CVAnyMap{{"start", toInt(start)}, {"end", toInt(end)}};
     };
-    auto transcribe = [&](const CVAnyMap& window, bool valid) {
-        const Result<CVAny> result = node.callAction("transcribe", window);
+    auto transcribe = [&](const CVAnyMap& params, bool valid) {
+        const Result<CVAny> result = node.callAction("transcribe", params);
         const std::string error = result.isOk() ? "" : result.getError().getMessage();
         accepted += result.isOk();
         EXPECT_TRUE(result.isOk() ? valid
                                   : error == "[WhisperSTTNode] No model loaded; call 'loadModel' first." ||
                                         (!valid && error.starts_with("[WhisperSTTNode] Invalid transcribe window: ")))
-            << CVAny(window).toString() << ": " << (result.isOk() ? "accepted" : error);
+            << CVAny(params).toString() << ": " << (result.isOk() ? "accepted" : error);
     };
     for (; !stop.stop_requested(); std::this_thread::sleep_for(1ms * (random() % 40))) {
         const auto total = static_cast<int64_t>(node.getImpl().totalSamples());
