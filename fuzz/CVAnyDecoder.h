@@ -1,11 +1,8 @@
 #pragma once
 
-#include <array>
 #include <cfloat>
+#include <climits>
 #include <cmath>
-#include <limits>
-#include <string>
-#include <vector>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -13,96 +10,59 @@
 
 namespace corvane::fuzz {
 
-/// Builds CVAny values of every kind from fuzzer bytes, leaning on the values
-/// each kind finds hardest: integers at the edges of int and long long, NaN,
-/// infinities and floats beyond float's range, numbers and flags written as
-/// text, and maps inside maps.
-class CVAnyDecoder {
-public:
-    static constexpr int kDeepest = 4;
-
-    explicit CVAnyDecoder(FuzzedDataProvider& data) : data(data) {}
+/// Builds CVAny values of every kind from fuzzer bytes, half of the time from the values each kind finds hardest:
+/// integers at the edges of int and long long, NaN, infinities and floats beyond float's range, numbers and flags
+/// written as text, and maps inside maps.
+struct CVAnyDecoder {
+    FuzzedDataProvider& data;
 
     CVAny value(int depth = 0)
     {
-        switch (data.ConsumeIntegralInRange<int>(0, depth < kDeepest ? 5 : 4)) {
+        switch (data.ConsumeIntegralInRange<int>(0, depth < 4 ? 5 : 4)) {
         case 0: return CVAny();
         case 1: return CVAny(data.ConsumeBool());
-        case 2: return CVAny(integer());
-        case 3: return CVAny(floating());
-        case 4: return CVAny(text());
-        default: return CVAny(map(depth + 1, {}));
+        case 2: return edgeOr<long long>({0, 1, -1, INT_MAX, INT_MIN, INT_MAX + 1LL, INT_MIN - 1LL, LLONG_MAX, LLONG_MIN, 16000},
+                                         [&] { return data.ConsumeIntegral<long long>(); });
+        case 3: return edgeOr<double>({0.0, -0.0, 0.5, -1.5, 2147483647.0, 2147483648.0, -2147483648.0, -2147483649.0, FLT_MAX,
+                                       FLT_MAX * 2.0, 4.9e-324, NAN, INFINITY, -INFINITY},
+                                      [&] { return data.ConsumeFloatingPoint<double>(); });
+        case 4: return edgeOr<std::string>({"true", "false", "True", "1", "-1", "+1", " 1", "2147483648", "-2147483649",
+                                            "99999999999999999999", "1e39", "1e-400", "nan", "inf", "0x10", ""},
+                                           [&] { return data.ConsumeRandomLengthString(48); });
+        default: return map(depth + 1, {});
         }
     }
 
-    /// Up to eight entries; keys come from `preferredKeys` half of the time.
-    CVAnyMap map(int depth, const std::vector<std::string>& preferredKeys)
+    /// Up to eight entries; keys come from `preferred` half of the time.
+    CVAnyMap map(int depth, const std::vector<std::string>& preferred)
     {
         CVAnyMap result;
-        const int entries = data.ConsumeIntegralInRange<int>(0, 8);
-        for (int i = 0; i < entries && data.remaining_bytes() > 0; ++i)
-            result.set(key(preferredKeys), value(depth));
+        for (int entries = data.ConsumeIntegralInRange<int>(0, 8); entries > 0 && data.remaining_bytes() > 0; --entries) {
+            const std::string name = key(preferred);
+            result.set(name, value(depth));
+        }
         return result;
     }
 
-    std::string key(const std::vector<std::string>& preferredKeys)
+    std::string key(const std::vector<std::string>& preferred)
     {
-        if (!preferredKeys.empty() && data.ConsumeBool())
-            return preferredKeys[data.ConsumeIntegralInRange<std::size_t>(0, preferredKeys.size() - 1)];
-        return data.ConsumeRandomLengthString(16);
+        const bool pick = !preferred.empty() && data.ConsumeBool();
+        return pick ? preferred[data.ConsumeIntegralInRange<std::size_t>(0, preferred.size() - 1)] : data.ConsumeRandomLengthString(16);
     }
 
-    long long integer()
+    template <typename T> CVAny edgeOr(std::initializer_list<T> edges, auto fresh)
     {
-        static constexpr std::array<long long, 10> edges{
-            0, 1, -1,
-            std::numeric_limits<int>::max(), std::numeric_limits<int>::min(),
-            static_cast<long long>(std::numeric_limits<int>::max()) + 1,
-            static_cast<long long>(std::numeric_limits<int>::min()) - 1,
-            std::numeric_limits<long long>::max(), std::numeric_limits<long long>::min(), 16000};
-        if (data.ConsumeBool())
-            return edges[data.ConsumeIntegralInRange<std::size_t>(0, edges.size() - 1)];
-        return data.ConsumeIntegral<long long>();
+        return data.ConsumeBool() ? CVAny(edges.begin()[data.ConsumeIntegralInRange<std::size_t>(0, edges.size() - 1)]) : CVAny(fresh());
     }
-
-    double floating()
-    {
-        static const std::array<double, 14> edges{
-            0.0, -0.0, 0.5, -1.5, 2147483647.0, 2147483648.0, -2147483648.0, -2147483649.0,
-            static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX) * 2.0, 4.9e-324,
-            std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-            -std::numeric_limits<double>::infinity()};
-        if (data.ConsumeBool())
-            return edges[data.ConsumeIntegralInRange<std::size_t>(0, edges.size() - 1)];
-        return data.ConsumeFloatingPoint<double>();
-    }
-
-    std::string text()
-    {
-        static const std::array<const char*, 16> edges{
-            "true", "false", "True", "1", "-1", "+1", " 1", "2147483648", "-2147483649",
-            "99999999999999999999", "1e39", "1e-400", "nan", "inf", "0x10", ""};
-        if (data.ConsumeBool())
-            return edges[data.ConsumeIntegralInRange<std::size_t>(0, edges.size() - 1)];
-        return data.ConsumeRandomLengthString(48);
-    }
-
-private:
-    FuzzedDataProvider& data;
 };
 
-/// True when a NaN sits anywhere in the value; NaN is unequal to itself, so
-/// such values are not equal to their own copies.
+/// NaN is unequal to itself, so a value holding one anywhere is not equal to its own copies.
 inline bool holdsNaN(const CVAny& value)
 {
-    if (value.isFloat())
-        return std::isnan(value.asFloat());
-    if (value.isMap()) {
-        for (const auto& [key, item] : value.asMap())
-            if (holdsNaN(item))
-                return true;
-    }
-    return false;
+    bool nan = value.isFloat() && std::isnan(value.asFloat());
+    for (const auto& [key, item] : value.isMap() ? value.asMap() : CVAnyMap())
+        nan = nan || holdsNaN(item);
+    return nan;
 }
 
 } // namespace corvane::fuzz

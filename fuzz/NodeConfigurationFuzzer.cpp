@@ -1,109 +1,64 @@
-// A WhisperSTTNode built from any configuration map, without a model: keys
-// drawn from the node's own and from random text, values of any kind.
-// Construction raises exactly when one of the node's keys holds a value that
-// does not convert to that key's type, and only a std::exception; a node that
-// was built has a usable state and refuses to transcribe without a model.
+// A WhisperSTTNode built, without a model, from any configuration map: keys from the node's own and random text,
+// values of any kind. Construction raises, and only a std::exception, exactly when one of the node's keys holds a
+// value that does not convert to that key's type; a node that was built is usable and will not transcribe.
 
-#include <cstdint>
 #include <map>
-#include <string>
-#include <vector>
 
 #include <corvane/core/Logger.h>
 
 #include "CVAnyDecoder.h"
 #include "FuzzCheck.h"
-#include "WhisperSTTNode.h"
 #include "WhisperSTTNodeImpl.h"
 
 using namespace corvane;
-using corvane::extensions::whisper::WhisperSTTNode;
 
 namespace {
 
-enum class KeyType { Bool, Int, Float, String };
-
-const std::map<std::string, KeyType>& nodeKeys()
-{
-    static const std::map<std::string, KeyType> keys{
-        {"initializeModel", KeyType::Bool},
-        {"useGPU", KeyType::Bool},
-        {"vad", KeyType::Bool},
-        {"modelPath", KeyType::String},
-        {"numberOfThreads", KeyType::Int},
-        {"reservedCoresForAudio", KeyType::Int},
-        {"singleSegment", KeyType::Bool},
-        {"suppressNonSpeechTokens", KeyType::Bool},
-        {"suppressNonSpeechAnnotations", KeyType::Bool},
-        {"maxTokens", KeyType::Int},
-        {"noSpeechThreshold", KeyType::Float},
-        {"logProbThreshold", KeyType::Float},
-        {"grammar", KeyType::String},
-    };
-    return keys;
-}
-
-bool converts(const CVAny& value, KeyType type)
-{
-    try {
-        switch (type) {
-        case KeyType::Bool: (void)CVAny::convert<bool>(value); break;
-        case KeyType::Int: (void)CVAny::convert<int>(value); break;
-        case KeyType::Float: (void)CVAny::convert<float>(value); break;
-        case KeyType::String: (void)CVAny::convert<std::string>(value); break;
-        }
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
+using Conversion = void (*)(const CVAny&);
+const Conversion toBool = [](const CVAny& v) { (void)CVAny::convert<bool>(v); };
+const Conversion toInt = [](const CVAny& v) { (void)CVAny::convert<int>(v); };
+const Conversion toFloat = [](const CVAny& v) { (void)CVAny::convert<float>(v); };
+const Conversion toText = [](const CVAny& v) { (void)CVAny::convert<std::string>(v); };
+const std::map<std::string, Conversion> kNodeKeys{
+    {"initializeModel", toBool}, {"useGPU", toBool}, {"vad", toBool}, {"singleSegment", toBool},
+    {"suppressNonSpeechTokens", toBool}, {"suppressNonSpeechAnnotations", toBool}, {"modelPath", toText},
+    {"grammar", toText}, {"numberOfThreads", toInt}, {"reservedCoresForAudio", toInt}, {"maxTokens", toInt},
+    {"noSpeechThreshold", toFloat}, {"logProbThreshold", toFloat}};
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    // Unknown keys and odd values are logged; at this rate that is noise.
-    Logger::setSink([](LogLevel, const std::string&) {});
-    whisper_log_set([](ggml_log_level, const char*, void*) {}, nullptr);
+    Logger::setSink([](LogLevel, const std::string&) {}); // unknown keys and odd values are logged: noise here
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
 {
     FuzzedDataProvider data(bytes, size);
-    fuzz::CVAnyDecoder decoder(data);
     std::vector<std::string> keys;
-    for (const auto& [key, type] : nodeKeys())
+    for (const auto& [key, conversion] : kNodeKeys)
         keys.push_back(key);
-
-    CVAnyMap config = decoder.map(0, keys);
-    // Never a model: loading one is not what this is about, and it is slow.
-    config.set("initializeModel", false);
-
+    CVAnyMap config = fuzz::CVAnyDecoder{data}.map(0, keys);
+    config.set("initializeModel", false); // loading a model is not what this is about, and it is slow
     bool shouldRaise = false;
     for (const auto& [key, value] : config) {
-        const auto known = nodeKeys().find(key);
-        if (known != nodeKeys().end() && !converts(value, known->second))
+        try {
+            kNodeKeys.contains(key) ? kNodeKeys.at(key)(value) : void();
+        } catch (const std::exception&) {
             shouldRaise = true;
+        }
     }
-
-    std::unique_ptr<WhisperSTTNode> node;
+    std::unique_ptr<extensions::whisper::WhisperSTTNode> node;
     try {
-        node = std::make_unique<WhisperSTTNode>(config);
+        node = std::make_unique<extensions::whisper::WhisperSTTNode>(config);
     } catch (const std::exception&) {
-        FUZZ_CHECK(shouldRaise);
-        return 0;
+        return FUZZ_CHECK(shouldRaise), 0;
     }
-    FUZZ_CHECK(!shouldRaise);
-
-    WhisperSTTNode::Impl& state = node->getImpl();
-    FUZZ_CHECK(!state.modelReady.load());
-    FUZZ_CHECK(state.params.n_threads >= 1);
-    if (config.hasKey("grammar")) {
-        const bool phrases = !extensions::whisper::parsePhraseList(CVAny::convert<std::string>(config.at("grammar"))).empty();
-        FUZZ_CHECK(state.params.n_grammar_rules == (phrases ? 2u : 0u));
-    }
-    FUZZ_CHECK(node->callAction("transcribe", {}).hasError());
-    FUZZ_CHECK(node->callAction("resetTranscribeWindow", {}).isOk());
+    const auto& state = node->getImpl();
+    FUZZ_CHECK(!shouldRaise && !state.modelReady && state.params.n_threads >= 1);
+    const std::string grammar = config.hasKey("grammar") ? CVAny::convert<std::string>(config.at("grammar")) : "";
+    FUZZ_CHECK(state.params.n_grammar_rules == (extensions::whisper::parsePhraseList(grammar).empty() ? 0u : 2u));
+    FUZZ_CHECK(node->callAction("transcribe", {}).hasError() && node->callAction("resetTranscribeWindow", {}).isOk());
     return 0;
 }
