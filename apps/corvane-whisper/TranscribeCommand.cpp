@@ -10,6 +10,7 @@
 #include "AudioFileReader.h"
 #include "CommandError.h"
 #include "Commands.h"
+#include "DefaultModelChoice.h"
 #include "ExtensionLoader.h"
 #include "FileTranscription.h"
 #include "StatusReporter.h"
@@ -28,9 +29,6 @@ namespace corvane::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-/// What the node loads when no model is named (see ModelLocation in the node).
-constexpr const char* kDefaultModelFileName = "ggml-base.en.bin";
 
 double secondsSince(Clock::time_point start)
 {
@@ -87,10 +85,26 @@ void checkModelLoaded(Node& node, const CommandLineOptions& options)
                        besideProgram + " and in " + CORVANE_WHISPER_FALLBACK_FILES_DIR + "; " + howToGetAModel());
 }
 
+/// The options, naming a stand-in model when the user named none and the
+/// node's default is absent.
+CommandLineOptions withStandInModel(const CommandLineOptions& options)
+{
+    CommandLineOptions chosen = options;
+    if (!options.modelPath().empty())
+        return chosen;
+    const std::string standIn = chooseStandInModel(defaultModelFolders());
+    if (standIn.empty())
+        return chosen;
+    std::fprintf(stderr, "corvane-whisper: %s not found; using %s\n", kDefaultModelFileName, standIn.c_str());
+    chosen.nodeConfiguration.set("modelPath", standIn);
+    return chosen;
+}
+
 } // namespace
 
-int runTranscribe(const CommandLineOptions& options)
+int runTranscribe(const CommandLineOptions& requested)
 {
+    const CommandLineOptions options = withStandInModel(requested);
     // Everything that can be checked cheaply is, before a model is loaded.
     const std::vector<std::string> files = filesToTranscribe(options);
     for (const std::string& file : files)
