@@ -18,6 +18,10 @@ int runImportModel(const CommandLineOptions& options)
         throw CommandError(error.what());
     }
     std::fprintf(stderr, "corvane-whisper: wrote %s (%s)\n", options.importOutput.c_str(), options.importType.c_str());
+    // whisper.cpp 1.9.1's CPU convolution asserts on a float32 kernel.
+    if (*type == modelimport::WeightType::F32)
+        std::fputs("corvane-whisper: note: whisper.cpp's CPU backend cannot run f32 files; use f16 to transcribe\n",
+                   stderr);
     return kExitSuccess;
 }
 

@@ -37,8 +37,7 @@ TEST(ImportedTinyEn, EqualsThePublishedModelAndTranscribesSpeech)
             ASSERT_NEAR(imported.melFilters[i], published.melFilters[i], 1e-6) << i;
         ASSERT_EQ(imported.tensors.size(), published.tensors.size());
         for (const auto& [name, tensor] : published.tensors) {
-            ASSERT_TRUE(imported.tensors.contains(name)) << name;
-            const auto& ours = imported.tensors.at(name);
+            const auto& ours = imported.tensors.contains(name) ? imported.tensors.at(name) : GgmlModelFile::Tensor{};
             EXPECT_TRUE(ours.type == tensor.type && ours.dimensions == tensor.dimensions && ours.values == tensor.values) << name;
         }
     } else {

@@ -75,13 +75,12 @@ struct SyntheticCTranslate2Model {
             << std::string(reinterpret_cast<const char*>(&revision), 4) << std::string(reinterpret_cast<const char*>(&count), 4)
             << body << std::string(reinterpret_cast<const char*>(&aliases), 4);
         std::ofstream(folder / "config.json") << "{\"suppress_ids\": []}\n";
+        // Byte-level spellings: printable ASCII as itself, U+0120 for a space, U+00C3 U+00A9 for the bytes of "é",
+        // U+00C3 alone for a lone byte 0xC3.
         std::ofstream spellings(folder / "vocabulary.txt", std::ios::binary);
-        for (int byte = 0, unprintable = 0; byte < 256; ++byte) { // byte-level spelling
-            const int code = (byte > 32 && byte < 127) || (byte > 160 && byte != 173) ? byte : 0x100 + unprintable++;
-            spellings << (code < 0x80 ? std::string(1, static_cast<char>(code))
-                                      : std::string{static_cast<char>(0xC0 | (code >> 6)), static_cast<char>(0x80 | (code & 0x3F))}) << '\n';
-        }
-        spellings << "<|endoftext|>\n<|startoftranscript|>\n";
+        for (char c = '!'; c <= '~'; ++c)
+            spellings << c << '\n';
+        spellings << "\u0120\n\u00C3\u00A9\n\u00C3\n<|endoftext|>\n<|startoftranscript|>\n";
     }
 };
 
