@@ -4,7 +4,7 @@
 //
 // Each type is imported from the packaged CTranslate2 tiny.en that
 // scripts/download-model --from-package unpacks into .cache/, then every type
-// transcribes the same audio with whisper_full on 2 CPU threads. The machine
+// transcribes the same audio with whisper_full on the CPU. The machine
 // may be shared: the repetitions of the four types are interleaved at random
 // and "min" is the figure to read.
 #include <algorithm>
@@ -73,6 +73,10 @@ struct ContextDeleter {
     void operator()(whisper_context* context) const { whisper_free(context); }
 };
 
+/// whisper.cpp threads per run (CORVANE_BENCH_THREADS, default 2). On a machine shared with other work, 1 gives
+/// steadier figures: ggml's threads wait for each other by spinning, which an oversubscribed CPU punishes.
+int threads = 2;
+
 void transcribe(benchmark::State& state, const std::string& modelPath, const std::vector<float>* speech)
 {
     auto params = whisper_context_default_params();
@@ -84,7 +88,7 @@ void transcribe(benchmark::State& state, const std::string& modelPath, const std
         return;
     }
     auto full = whisper_full_default_params(WHISPER_SAMPLING_GREEDY);
-    full.n_threads = 2;
+    full.n_threads = threads;
     full.print_progress = false;
     full.print_realtime = false;
     std::string text;
@@ -112,6 +116,8 @@ int main(int argc, char** argv)
     const char* sharedOverride = std::getenv("CORVANE_SHARED_DIR");
     const std::string speechPath = std::string(sharedOverride ? sharedOverride : CORVANE_SHARED_DIR) + "/audio/jfk.wav";
     static const std::vector<float> speech = readSpeech(speechPath);
+    if (const char* threadCount = std::getenv("CORVANE_BENCH_THREADS"))
+        threads = std::max(1, std::atoi(threadCount));
     if (!std::filesystem::exists(source + "/model.bin") || speech.empty()) {
         std::printf("corvane_bench_weight_types: needs %s (scripts/download-model --from-package) and the 16 kHz "
                     "mono %s; nothing measured\n", source.c_str(), speechPath.c_str());
