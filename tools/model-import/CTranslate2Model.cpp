@@ -27,6 +27,7 @@ size_t elementSize(CTranslate2DataType type)
 }
 
 /// Reads the index sequentially, turning any short read into one error.
+/// Lives on the constructing thread only.
 class IndexReader {
 public:
     IndexReader(std::ifstream& file, const std::filesystem::path& path) : file(file), path(path) {}

@@ -27,6 +27,7 @@ struct CTranslate2Variable {
 /// little-endian data, then aliases naming one variable by another's name.
 /// The index is read at once; data is read when asked for, so a large model
 /// is never held in memory whole.
+/// Used by one thread at a time: reading moves the file position.
 class CTranslate2Model {
 public:
     /// The format versions whose layout this reader knows.

@@ -49,6 +49,7 @@ int32_t headCount(CTranslate2Model& model, const std::string& stack, int32_t sta
 }
 
 /// Emits tensors with their shapes checked, slicing fused projections.
+/// Lives on the importing thread only.
 class TensorEmitter {
 public:
     TensorEmitter(CTranslate2Model& model, const std::function<void(WhisperTensor&&)>& consume)
