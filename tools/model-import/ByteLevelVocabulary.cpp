@@ -142,7 +142,7 @@ std::string decodeByteLevelToken(const std::string& spelling)
         const long codePoint = nextCodePoint(spelling, position);
         const int byte = codePoint < 0 ? -1 : byteForSpellingCodePoint(static_cast<char32_t>(codePoint));
         if (byte < 0)
-            throw ModelImportError("vocabulary token \"" + spelling + "\" is not in byte-level BPE spelling");
+            throw ModelImportError("a vocabulary token is not in byte-level BPE spelling");
         bytes.push_back(static_cast<char>(byte));
     }
     return bytes;
@@ -154,7 +154,13 @@ std::vector<std::string> readByteLevelVocabulary(const std::filesystem::path& mo
     std::vector<std::string> tokens;
     for (const auto& spelling : spellings) {
         // Special tokens are plain ASCII, so they decode to themselves.
-        tokens.push_back(replaceMalformedUtf8(decodeByteLevelToken(spelling)));
+        try {
+            tokens.push_back(replaceMalformedUtf8(decodeByteLevelToken(spelling)));
+        } catch (const ModelImportError&) {
+            // The text itself may be anything; its id says where to look.
+            throw ModelImportError("vocabulary token " + std::to_string(tokens.size()) + " in " +
+                                   modelFolder.string() + " is not in byte-level BPE spelling");
+        }
         if (spelling == endOfText)
             return tokens;
     }

@@ -23,9 +23,7 @@ TEST_P(ModelImport, LoadsInWhisperCppWithTheSourcesShapeAndValues)
     const ProgramRun run = runCli({"import-model", folder.string(), output.string(), "--type", GetParam().weightType});
     ASSERT_TRUE(run.succeeded()) << run.describe();
 
-    auto params = whisper_context_default_params();
-    params.use_gpu = false;
-    whisper_context* context = whisper_init_from_file_with_params_no_state(output.c_str(), params);
+    whisper_context* context = whisper_init_from_file_with_params_no_state(output.c_str(), whisper_context_default_params());
     ASSERT_NE(context, nullptr);
     EXPECT_EQ((std::vector<int>{whisper_model_n_vocab(context), whisper_model_n_audio_ctx(context), whisper_model_n_audio_state(context),
                                 whisper_model_n_audio_head(context), whisper_model_n_audio_layer(context), whisper_model_n_text_ctx(context),
