@@ -53,3 +53,14 @@ else()
   set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)
   set(BUILD_SHARED_LIBS ${BUILD_SHARED_LIBS_SAVED})
 endif()
+
+# `corvane_ggml`: ggml's base library (tensor types, quantisation), which the
+# model importer calls directly; it is the copy libwhisper itself uses.
+add_library(corvane_ggml INTERFACE)
+if(CORVANE_WHISPER_PREBUILT_DIR)
+  target_link_libraries(corvane_ggml INTERFACE "${CORVANE_WHISPER_PREBUILT_DIR}/libggml-base.so" whisper)
+elseif(CORVANE_USE_INSTALLED_WHISPER)
+  target_link_libraries(corvane_ggml INTERFACE ggml::ggml-base)
+else()
+  target_link_libraries(corvane_ggml INTERFACE ggml-base)
+endif()

@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "ImportModelOptions.h"
+
 namespace corvane::cli {
 
 namespace {
@@ -105,6 +107,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
     CLI::App* transcribe = app.add_subcommand(
         "transcribe", "Transcribe audio files (WAV, FLAC, Ogg Vorbis/Opus, MP3; any rate and channel count)");
 
+    addImportModelCommand(app, options);
+
     transcribe->add_option("files", options.files,
                            "Audio files (default: the speech sample shipped with whisper.cpp)");
 
@@ -159,8 +163,9 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         return parsed;
     }
 
-    options.command = describe->parsed() ? CommandLineOptions::Command::Describe
-                                         : CommandLineOptions::Command::Transcribe;
+    options.command = describe->parsed()                 ? CommandLineOptions::Command::Describe
+                      : app.got_subcommand("import-model") ? CommandLineOptions::Command::ImportModel
+                                                           : CommandLineOptions::Command::Transcribe;
     Logger::parseLevel(logLevel, options.logLevel);
 
     CVAnyMap& config = options.nodeConfiguration;

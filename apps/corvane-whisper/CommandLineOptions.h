@@ -10,7 +10,7 @@ namespace corvane::cli {
 
 /// Everything the command line asked for.
 struct CommandLineOptions {
-    enum class Command { Describe, Transcribe };
+    enum class Command { Describe, Transcribe, ImportModel };
 
     Command command = Command::Transcribe;
 
@@ -27,6 +27,11 @@ struct CommandLineOptions {
     bool json = false;
     bool realtime = false;
     bool quiet = false;
+
+    // import-model
+    std::string importSource;        ///< A CTranslate2 Whisper model folder.
+    std::string importOutput;        ///< The ggml file to write.
+    std::string importType = "f16";  ///< Storage of the weight matrices.
 
     /// The --model path, or "" when the node picks its default model.
     std::string modelPath() const;

@@ -12,4 +12,7 @@ int runDescribe(const CommandLineOptions& options);
 /// Transcribes the files (or the default sample) with one node.
 int runTranscribe(const CommandLineOptions& options);
 
+/// Converts a CTranslate2 Whisper model into a ggml file.
+int runImportModel(const CommandLineOptions& options);
+
 } // namespace corvane::cli

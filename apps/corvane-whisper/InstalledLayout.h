@@ -16,9 +16,4 @@ std::string installedExtensionPath();
 /// folder cannot be told.
 std::string installedModelsDirectory();
 
-/// The model to name to the node when none was given: the default model in
-/// the installed models folder, but only when the node would find none in
-/// its own default places, which come first. "" otherwise.
-std::string installedDefaultModel();
-
 } // namespace corvane::cli

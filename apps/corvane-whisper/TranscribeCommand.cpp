@@ -10,6 +10,7 @@
 #include "AudioFileReader.h"
 #include "CommandError.h"
 #include "Commands.h"
+#include "DefaultModelChoice.h"
 #include "ExtensionLoader.h"
 #include "FileTranscription.h"
 #include "InstalledLayout.h"
@@ -29,9 +30,6 @@ namespace corvane::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-/// What the node loads when no model is named (see ModelLocation in the node).
-constexpr const char* kDefaultModelFileName = "ggml-base.en.bin";
 
 double secondsSince(Clock::time_point start)
 {
@@ -93,14 +91,30 @@ void checkModelLoaded(Node& node, const CommandLineOptions& options)
                        howToGetAModel());
 }
 
+/// The options, naming a stand-in model when the user named none and the
+/// node would not find its default: a smaller model in its folders, or one
+/// in the installed models folder.
+CommandLineOptions withStandInModel(const CommandLineOptions& options)
+{
+    CommandLineOptions chosen = options;
+    if (!options.modelPath().empty())
+        return chosen;
+    std::vector<std::filesystem::path> installed;
+    if (const std::string models = installedModelsDirectory(); !models.empty())
+        installed.emplace_back(models);
+    const std::string standIn = chooseStandInModel(defaultModelFolders(), installed);
+    if (standIn.empty())
+        return chosen;
+    std::fprintf(stderr, "corvane-whisper: no %s where the node looks; using %s\n", kDefaultModelFileName, standIn.c_str());
+    chosen.nodeConfiguration.set("modelPath", standIn);
+    return chosen;
+}
+
 } // namespace
 
-int runTranscribe(const CommandLineOptions& given)
+int runTranscribe(const CommandLineOptions& requested)
 {
-    CommandLineOptions options = given;
-    if (const std::string installed = installedDefaultModel(); options.modelPath().empty() && !installed.empty())
-        options.nodeConfiguration.set("modelPath", installed);
-
+    const CommandLineOptions options = withStandInModel(requested);
     // Everything that can be checked cheaply is, before a model is loaded.
     const std::vector<std::string> files = filesToTranscribe(options);
     for (const std::string& file : files)

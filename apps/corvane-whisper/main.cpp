@@ -30,6 +30,8 @@ int main(int argc, char** argv)
         configureLogging(options.logLevel);
         if (options.command == CommandLineOptions::Command::Describe)
             return runDescribe(options);
+        if (options.command == CommandLineOptions::Command::ImportModel)
+            return runImportModel(options);
         return runTranscribe(options);
     } catch (const CommandError& error) {
         reportError(error.what());

@@ -8,6 +8,11 @@ TestModelShape makeShape(std::string_view name, int32_t state, int32_t heads, in
 {
     TestModelShape shape;
     shape.name = name;
+    shape.vocabularySize = 51864;
+    shape.audioContext = 1500;
+    shape.textContext = 448;
+    shape.melBands = 80;
+    shape.fileType = 1; // 16-bit floats, what the published models use
     shape.audioState = shape.textState = state;
     shape.audioHeads = shape.textHeads = heads;
     shape.audioLayers = shape.textLayers = layers;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace corvane::testmodel {
+namespace corvane::modelfile {
 namespace {
 // The Slaney mel scale: linear below 1 kHz, logarithmic above.
 constexpr double linearHzPerMel = 200.0 / 3.0;
@@ -56,4 +56,11 @@ MelFilterBank makeMelFilterBank(int bands, int fftSize, double sampleRate)
     return bank;
 }
 
-} // namespace corvane::testmodel
+MelFilterBank makeWhisperMelFilterBank(int bands)
+{
+    constexpr int whisperFftSize = 400;
+    constexpr double whisperSampleRate = 16000.0;
+    return makeMelFilterBank(bands, whisperFftSize, whisperSampleRate);
+}
+
+} // namespace corvane::modelfile
