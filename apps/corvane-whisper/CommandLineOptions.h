@@ -28,6 +28,10 @@ struct CommandLineOptions {
     bool realtime = false;
     bool quiet = false;
 
+    /// What the node is created with: the keys the user set, plus this
+    /// program's own defaults ("flashAttention" on).
+    CVAnyMap configurationForNode() const;
+
     /// The --model path, or "" when the node picks its default model.
     std::string modelPath() const;
 };
