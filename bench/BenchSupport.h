@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <ctime>
 #include <numbers>
 #include <vector>
 
@@ -21,6 +22,16 @@ inline void quietLogs()
 {
     Logger::setLevel(LogLevel::Error);
     whisper_log_set([](ggml_log_level, const char*, void*) {}, nullptr);
+}
+
+/// CPU time of every thread of the process. On a machine shared with other
+/// work it varies far less than wall time, and the node's run happens on its
+/// worker thread, which a benchmark's own CPU figure does not see.
+inline double processCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 /// A voiced, syllable-paced signal: a 130 Hz fundamental drifting by a few

@@ -48,16 +48,6 @@ const char* variantName(Variant variant)
     return "?";
 }
 
-/// CPU time of every thread of the process. On a machine shared with other
-/// work it varies far less than wall time, and the node's run happens on its
-/// worker thread, which the benchmark's own CPU figure does not see.
-double processCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 /// Tokens of the last run: decoding time grows with them. The weight-less
 /// models decode next to nothing, so on them a run costs its encoder pass; a
 /// real model on speech adds a decoder step per token.
@@ -110,7 +100,7 @@ struct Rig {
         const uint64_t total = state().totalSamples();
         const CVAnyMap window{{"start", static_cast<long long>(total - sampleCount)},
                               {"end", static_cast<long long>(total)}};
-        const double cpuBefore = processCpuSeconds();
+        const double cpuBefore = corvane::bench::processCpuSeconds();
         const auto result = node->callAction("transcribe", window);
         if (!result.isOk())
             throw std::runtime_error(result.getError().getMessage());
@@ -118,7 +108,7 @@ struct Rig {
         if (!events->waitFor("transcribed", requests, std::chrono::minutes(5)))
             throw std::runtime_error("no \"transcribed\" event within 5 minutes");
         RunCost cost;
-        cost.cpuSeconds = processCpuSeconds() - cpuBefore;
+        cost.cpuSeconds = corvane::bench::processCpuSeconds() - cpuBefore;
         const auto transcribed = events->named("transcribed");
         cost.wallSeconds =
             static_cast<double>(transcribed.back().data.asMap().at("processingTime").asInteger()) / 1000.0;
@@ -132,13 +122,13 @@ struct Rig {
     {
         whisper_full_params params = nodeParams();
         params.audio_ctx = audioContext;
-        const double cpuBefore = processCpuSeconds();
+        const double cpuBefore = corvane::bench::processCpuSeconds();
         const Clock::time_point started = Clock::now();
         if (whisper_full(direct.get(), params, samples.data(), static_cast<int>(samples.size())) != 0)
             throw std::runtime_error("whisper_full failed");
         RunCost cost;
         cost.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
-        cost.cpuSeconds = processCpuSeconds() - cpuBefore;
+        cost.cpuSeconds = corvane::bench::processCpuSeconds() - cpuBefore;
         cost.tokens = tokensDecoded(direct.get());
         return cost;
     }

@@ -21,11 +21,12 @@ struct DecodingSettings {
     bool printSpecial = false;
     bool noTimestamps = false;
     bool tinydiarize = false;
-    bool flashAttention = false;   ///< read by the model load
+    bool flashAttention = false;   ///< "flashAttention"; read by every model load
     bool suppressNonSpeechTokens = true;
     bool blankSuppression = true;
     std::string language = "en";
     bool useVad = false;           ///< the model load stores its voice-activity flag here
+                                   ///< (the recognition parameters keep vad off)
     std::string vadModelPath;
 
     struct VadParams {

@@ -42,6 +42,8 @@ ModelOptions applyConfiguration(const CVAnyMap& config, WhisperSTTNode::Impl& st
             options.useGPU = CVAny::convert<bool>(value);
         } else if (key == "vad") {
             options.useVad = CVAny::convert<bool>(value);
+        } else if (key == "flashAttention") {
+            state.settings.flashAttention = CVAny::convert<bool>(value);
         } else if (key == "modelPath") {
             options.modelPath = CVAny::convert<std::string>(value);
         } else if (key == "numberOfThreads") {

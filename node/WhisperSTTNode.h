@@ -25,7 +25,10 @@ namespace corvane::extensions::whisper {
 ///   "initializeModel"  bool   true   load a model during construction
 ///   "useGPU"           bool   true   ask whisper.cpp for a GPU backend
 ///   "vad"              bool   false  voice-activity detection with the Silero
-///                                    model at the default VAD path
+///                                    model at the default VAD path: runs
+///                                    transcribe only the speech they find
+///   "flashAttention"   bool   false  flash attention in every model load
+///                                    ("loadModel" too); much faster on CPU
 ///   "modelPath"        string        model file instead of the default path
 ///   "numberOfThreads"  int    min(hardware threads, 4); below 1 means 1
 ///   "reservedCoresForAudio" int 0    stored only

@@ -29,6 +29,7 @@ WhisperSTTNode::Impl::Impl()
 WhisperSTTNode::Impl::~Impl()
 {
     stop();
+    voiceActivity.reset();
     context.reset();
 }
 
@@ -46,38 +47,49 @@ void WhisperSTTNode::Impl::initializeContext(const std::string& path, bool useGP
     modelPath = path;
     settings.useVad = useVad;
 
-    if (context) {
-        // Free the old model before loading the new one, so two models are
-        // never in memory at once; a request aimed at the old model is dropped.
+    if (context || voiceActivity) {
+        // Free the old models before loading the new ones, so two are never
+        // in memory at once; a request aimed at the old model is dropped.
         modelReady.exchange(false);
         transcribeRequested.exchange(false);
+        voiceActivity.reset();
         context.reset();
     }
-
-    // Voice-activity detection needs the Silero model; without it every run
-    // goes on without VAD rather than failing inside whisper.cpp.
-    bool vadAvailable = false;
-    if (useVad) {
-        try {
-            vadAvailable = pathExists(settings.vadModelPath);
-        } catch (const std::exception&) {
-            vadAvailable = false;
-        }
-        if (!vadAvailable)
-            Logger::error("[WhisperSTTNode] VAD model not found at " + settings.vadModelPath +
-                          "; transcribing without voice-activity detection.");
-    }
-    params.vad = vadAvailable;
 
     context.reset(whisper_init_from_file_with_params(modelPath.c_str(), contextParams));
     if (!context) {
         Logger::error("[WhisperSTTNode] Error Initializing");
         throw std::runtime_error("Failed to initialize WhisperSTTNode");
     }
+    if (useVad)
+        loadVoiceActivityModel();
 
     modelReady.exchange(true);
     Logger::info("[WhisperSTTNode] Initialized successfully");
     Logger::info(std::string("[WhisperSTTNode] System info: ") + whisper_print_system_info());
+}
+
+void WhisperSTTNode::Impl::loadVoiceActivityModel()
+{
+    // Without the Silero model every run goes on without voice-activity
+    // detection rather than failing.
+    bool found = false;
+    try {
+        found = pathExists(settings.vadModelPath);
+    } catch (const std::exception&) {
+        found = false;
+    }
+    if (!found) {
+        Logger::error("[WhisperSTTNode] VAD model not found at " + settings.vadModelPath +
+                      "; transcribing without voice-activity detection.");
+        return;
+    }
+
+    voiceActivity = VoiceActivityDetector::load(settings.vadModelPath, params.vad_params,
+                                                static_cast<uint32_t>(historyCapacity));
+    if (!voiceActivity)
+        Logger::error("[WhisperSTTNode] Could not load the VAD model at " + settings.vadModelPath +
+                      "; transcribing without voice-activity detection.");
 }
 
 std::string WhisperSTTNode::Impl::currentModelPath()

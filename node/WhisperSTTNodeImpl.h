@@ -17,6 +17,7 @@
 #include "DecodingSettings.h"
 #include "PhraseGrammar.h"
 #include "SampleRingBuffer.h"
+#include "VoiceActivityDetector.h"
 #include "WhisperSTTNode.h"
 
 namespace corvane::extensions::whisper {
@@ -34,8 +35,9 @@ struct WhisperContextDeleter {
 ///  - control thread: construction, initializeContext, the request fields and
 ///    lastCommittedSample (through the actions), stop();
 ///  - worker thread: workerLoop(), lastTranscription, runSamples;
-///  - contextMutex guards context, modelPath and params between a model load
-///    and a transcription run; the request fields and counters are atomics.
+///  - contextMutex guards context, voiceActivity, modelPath and params between
+///    a model load and a transcription run; the request fields and counters
+///    are atomics.
 struct WhisperSTTNode::Impl {
     static constexpr int32_t kHistoryCapacity = 480000; ///< 30 s at 16 kHz
     static constexpr double kSampleRate = 16000.0;
@@ -59,9 +61,13 @@ struct WhisperSTTNode::Impl {
     /// Loads the model at `path` into a new context, replacing (and first
     /// freeing) any current one. Raises std::runtime_error("Failed to
     /// initialize WhisperSTTNode") when whisper.cpp cannot load it; the node
-    /// then has no model. useVad turns voice-activity detection on for every
-    /// later run when the Silero model exists at settings.vadModelPath.
+    /// then has no model. useVad also loads the Silero model at
+    /// settings.vadModelPath, when it exists, so that runs transcribe only the
+    /// speech in their windows. The context uses flash attention when
+    /// settings.flashAttention says so.
     void initializeContext(const std::string& path, bool useGPU, bool useVad);
+    /// Loads the Silero model for initializeContext, under its lock.
+    void loadVoiceActivityModel();
     /// The path of the last load (or the default path), read under the lock.
     std::string currentModelPath();
     /// The voice-activity flag of the last load (or of the configuration).
@@ -82,6 +88,10 @@ struct WhisperSTTNode::Impl {
     void workerLoop();
     /// Serves the current request once (worker thread).
     void runTranscription();
+    /// Text of `sampleCount` samples (padded to paddedCount) under the lock:
+    /// empty without running the model when there is no signal or, with
+    /// voice-activity detection, no speech. False when whisper.cpp fails.
+    bool recognise(uint32_t sampleCount, uint32_t paddedCount, std::string& text);
 
     std::thread worker;
     std::unique_ptr<AudioGraphResampler> resampler;
@@ -97,6 +107,9 @@ struct WhisperSTTNode::Impl {
     bool workerStarted = false;
     std::mutex contextMutex;
     std::unique_ptr<whisper_context, WhisperContextDeleter> context;
+    /// Loaded and freed with context; null when voice-activity detection is
+    /// off or its model is missing.
+    std::unique_ptr<VoiceActivityDetector> voiceActivity;
     std::atomic<bool> modelReady{false};
     std::string modelPath;
     std::atomic<uint64_t> lastCommittedSample{0};

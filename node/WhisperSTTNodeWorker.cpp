@@ -1,8 +1,9 @@
 // The transcription worker: waits for a request, runs whisper.cpp over the
 // requested window of the history, cleans the text and delivers it.
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 
 #include <corvane/core/Logger.h>
 
@@ -31,6 +32,14 @@ std::string describeWindow(uint32_t start, uint32_t end)
     text += std::to_string(end);
     text += ')';
     return text;
+}
+
+/// Loudest sample magnitude that still counts as no signal: -60 dBFS.
+constexpr float kSilenceLevel = 0.001f;
+
+bool hasSignal(const float* samples, uint32_t count)
+{
+    return std::any_of(samples, samples + count, [](float sample) { return std::fabs(sample) >= kSilenceLevel; });
 }
 
 } // namespace
@@ -92,26 +101,15 @@ void WhisperSTTNode::Impl::runTranscription()
     std::copy_n(windowStart, window.sampleCount, runSamples.begin());
     history->endRead();
     std::fill_n(runSamples.begin() + window.sampleCount, sampleCount - window.sampleCount, 0.0f);
-    const float* samples = runSamples.data();
 
     if (window.clampedStart || window.clampedEnd)
         Logger::warning("[WhisperSTTNode] Transcription window " + describeWindow(start, end) +
                         " reaches outside the retained audio; transcribing " +
                         describeWindow(window.firstIndex, window.endIndex) + ".");
 
-    params.audio_ctx = audioContextFor(sampleCount);
-    Logger::debug("[WhisperSTTNode] Final processing buffer size: " + std::to_string(sampleCount) +
-                  " samples, audio_ctx=" + std::to_string(params.audio_ctx));
-
-    if (whisper_full(context.get(), params, samples, static_cast<int>(sampleCount)) != 0) {
-        Logger::error("[WhisperSTTNode] Failed to process audio");
-        return;
-    }
-
     std::string text;
-    const int segments = whisper_full_n_segments(context.get());
-    for (int segment = 0; segment < segments; ++segment)
-        text += whisper_full_get_segment_text(context.get(), segment);
+    if (!recognise(window.sampleCount, sampleCount, text))
+        return;
     if (suppressNonSpeechAnnotations)
         text = cleanTranscription(text);
     lastTranscription = std::move(text);
@@ -125,6 +123,49 @@ void WhisperSTTNode::Impl::runTranscription()
 
     if (onTranscribed)
         onTranscribed(lastTranscription, static_cast<int32_t>(processingTime));
+}
+
+bool WhisperSTTNode::Impl::recognise(uint32_t sampleCount, uint32_t paddedCount, std::string& text)
+{
+    text.clear();
+    // Whisper hallucinates words ("you") from digital silence; a window with
+    // no signal at all has nothing to say.
+    if (!hasSignal(runSamples.data(), sampleCount)) {
+        Logger::debug("[WhisperSTTNode] No signal in the window (below -60 dBFS); skipping recognition.");
+        return true;
+    }
+
+    const float* samples = runSamples.data();
+    if (voiceActivity) {
+        switch (voiceActivity->extractSpeech(samples, sampleCount, kMinimumRunSamples)) {
+        case VoiceActivityDetector::Outcome::NoSpeech:
+            Logger::debug("[WhisperSTTNode] No speech in the window; skipping recognition.");
+            return true;
+        case VoiceActivityDetector::Outcome::Speech:
+            samples = voiceActivity->speech().data();
+            paddedCount = static_cast<uint32_t>(voiceActivity->speech().size());
+            Logger::debug("[WhisperSTTNode] Voice activity: " + std::to_string(voiceActivity->spanCount()) +
+                          " speech segments, " + std::to_string(paddedCount) + " samples to transcribe.");
+            break;
+        case VoiceActivityDetector::Outcome::Failed:
+            Logger::error("[WhisperSTTNode] Voice-activity detection failed; transcribing the whole window.");
+            break;
+        }
+    }
+
+    params.audio_ctx = audioContextFor(paddedCount);
+    Logger::debug("[WhisperSTTNode] Final processing buffer size: " + std::to_string(paddedCount) +
+                  " samples, audio_ctx=" + std::to_string(params.audio_ctx));
+
+    if (whisper_full(context.get(), params, samples, static_cast<int>(paddedCount)) != 0) {
+        Logger::error("[WhisperSTTNode] Failed to process audio");
+        return false;
+    }
+
+    const int segments = whisper_full_n_segments(context.get());
+    for (int segment = 0; segment < segments; ++segment)
+        text += whisper_full_get_segment_text(context.get(), segment);
+    return true;
 }
 
 } // namespace corvane::extensions::whisper

@@ -75,6 +75,7 @@ struct NodeFlags {
     double logProbThreshold = 0.0;
     bool keepAnnotations = false;
     bool noSuppressNonSpeechTokens = false;
+    bool noFlashAttention = false;
 };
 
 } // namespace
@@ -82,6 +83,16 @@ struct NodeFlags {
 std::string CommandLineOptions::modelPath() const
 {
     return nodeConfiguration.hasKey("modelPath") ? nodeConfiguration.at("modelPath").asString() : std::string();
+}
+
+CVAnyMap CommandLineOptions::configurationForNode() const
+{
+    CVAnyMap config = nodeConfiguration;
+    // The node keeps flash attention off for its existing hosts; on a CPU it
+    // makes the encoder several times faster at the same accuracy.
+    if (!config.hasKey("flashAttention"))
+        config.set("flashAttention", true);
+    return config;
 }
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
@@ -135,6 +146,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
                         ->check(finiteNumber());
     auto* keepAnnotations = transcribe->add_flag("--keep-annotations", node.keepAnnotations,
                                                  "Keep annotations such as [Music] or (laughs) in the text");
+    auto* noFlashAttention = transcribe->add_flag("--no-flash-attention", node.noFlashAttention,
+                                                  "Run whisper.cpp without flash attention (slower on CPU)");
     auto* noSuppressNst = transcribe->add_flag("--no-suppress-nst", node.noSuppressNonSpeechTokens,
                                                "Let whisper.cpp produce non-speech and blank tokens");
 
@@ -191,6 +204,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         config.set("logProbThreshold", node.logProbThreshold);
     if (keepAnnotations->count() > 0)
         config.set("suppressNonSpeechAnnotations", !node.keepAnnotations);
+    if (noFlashAttention->count() > 0)
+        config.set("flashAttention", !node.noFlashAttention);
     if (noSuppressNst->count() > 0)
         config.set("suppressNonSpeechTokens", !node.noSuppressNonSpeechTokens);
     return parsed;

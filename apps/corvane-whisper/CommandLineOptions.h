@@ -33,6 +33,10 @@ struct CommandLineOptions {
     std::string importOutput;        ///< The ggml file to write.
     std::string importType = "f16";  ///< Storage of the weight matrices.
 
+    /// What the node is created with: the keys the user set, plus this
+    /// program's own defaults ("flashAttention" on).
+    CVAnyMap configurationForNode() const;
+
     /// The --model path, or "" when the node picks its default model.
     std::string modelPath() const;
 };

@@ -64,7 +64,7 @@ void checkModelPath(const std::string& path)
 std::unique_ptr<Node> createNode(const CommandLineOptions& options)
 {
     try {
-        return ExtensionManager::getInstance().createNode("Whisper", options.nodeConfiguration);
+        return ExtensionManager::getInstance().createNode("Whisper", options.configurationForNode());
     } catch (const std::exception& error) {
         const std::string model = options.modelPath();
         if (model.empty())

@@ -77,7 +77,7 @@ TEST_F(ExtensionLibraryTest, NodeTypeNamesAndCategories)
     EXPECT_EQ(info.displayName, "Whisper Speech-to-Text");
     EXPECT_EQ(info.description, "A speech-to-text node using the Whisper model.");
     EXPECT_EQ(info.categories, (Keys{"Voice", "AI"}));
-    EXPECT_TRUE(info.configuration.empty());
+    EXPECT_EQ(keysOf(info.configuration), (Keys{"flashAttention"}));
     EXPECT_TRUE(info.properties.empty());
     EXPECT_EQ(keysOf(info.actions), (Keys{"loadModel", "resetTranscribeWindow", "transcribe"}));
     EXPECT_EQ(keysOf(info.events), (Keys{"modelLoadFailed", "modelLoaded", "transcribed"}));

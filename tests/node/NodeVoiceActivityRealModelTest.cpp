@@ -1,0 +1,74 @@
+// Voice-activity detection on the real tiny.en and Silero models: speech comes
+// through whole; silence and noise never reach whisper_full. Skips without
+// ../shared/models/{ggml-tiny.en.bin,silero-v6.0.0-ggml.bin} and ../shared/audio/jfk.wav.
+
+#include <cctype>
+#include <random>
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include "LogCapture.h"
+#include "NodeTestSupport.h"
+
+namespace corvane::test {
+namespace {
+
+TEST(NodeVoiceActivityRealModel, SpeechIsTranscribedAndSilenceOrNoiseNeverReachTheModel)
+{
+    const std::string model = realTinyModel(), silero = sharedFile("models/silero-v6.0.0-ggml.bin");
+    const std::string jfk = sharedFile("audio/jfk.wav");
+    if (model.empty() || silero.empty() || jfk.empty())
+        GTEST_SKIP() << "needs ../shared/models/ggml-tiny.en.bin, ../shared/models/silero-v6.0.0-ggml.bin and "
+                        "../shared/audio/jfk.wav";
+
+    SF_INFO info{}; // jfk.wav is 16 kHz mono
+    SNDFILE* file = sf_open(jfk.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<float> speech(static_cast<std::size_t>(info.frames));
+    sf_readf_float(file, speech.data(), info.frames);
+    sf_close(file);
+    std::vector<float> noise(160000);
+    std::mt19937 random(8);
+    std::normal_distribution<float> gaussian(0.0f, 0.01f); // -40 dBFS RMS
+    for (float& sample : noise)
+        sample = gaussian(random);
+
+    const std::string noSignal = "[WhisperSTTNode] No signal in the window (below -60 dBFS); skipping recognition.";
+    const std::vector<std::tuple<std::vector<float>, bool, std::string, std::string>> cases{
+        {speech, true, "", " and so my fellow americans ask not what your country can do for you ask what you can "
+                           "do for your country"},
+        {std::vector<float>(160000, 0.0f), true, noSignal, ""},
+        {std::vector<float>(160000, 0.0f), false, noSignal, ""},
+        {noise, true, "[WhisperSTTNode] No speech in the window; skipping recognition.", ""},
+    };
+    for (const auto& [audio, vad, skipLine, expected] : cases) {
+        SCOPED_TRACE(expected + skipLine + (vad ? " (VAD on)" : " (VAD off)"));
+        LogCapture log;
+        WhisperSTTNode node({{"initializeModel", false}, {"vad", vad}, {"flashAttention", true}});
+        node.getImpl().settings.vadModelPath = silero;
+        ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", model}}).isOk());
+        ASSERT_EQ(node.getImpl().voiceActivity != nullptr, vad);
+        EventRecorder events(node);
+        feed(node, audio, 16000.0, 160);
+        ASSERT_TRUE(node.callAction("transcribe", {}).isOk());
+        ASSERT_TRUE(events.waitFor("transcribed", 1));
+
+        const std::string raw = events.named("transcribed").at(0).data.asMap().at("text").asString();
+        std::string text;
+        for (unsigned char c : raw)
+            if (std::isalnum(c) || c == ' ')
+                text += static_cast<char>(std::tolower(c));
+        EXPECT_EQ(text, expected);
+        EXPECT_EQ(log.count("[LATENCY][WHISPER_END] timestamp="), 1u);
+        EXPECT_FALSE(node.getImpl().params.vad) << "whisper.cpp must not run a detection of its own";
+        EXPECT_EQ(log.count("[WhisperSTTNode] Voice activity: "), vad && skipLine.empty() ? 1u : 0u);
+        if (!skipLine.empty()) {
+            EXPECT_EQ(log.count(skipLine), 1u);
+            EXPECT_EQ(log.count("[WhisperSTTNode] Final processing buffer size: "), 0u) << "whisper_full ran";
+        }
+    }
+}
+
+} // namespace
+} // namespace corvane::test

@@ -1,0 +1,116 @@
+// Flash attention, joining detected speech, no model run without signal, and a
+// reload during a run with voice-activity detection (needs ../shared's Silero model).
+
+#include <algorithm>
+#include <numeric>
+
+#include <gtest/gtest.h>
+
+#include "LogCapture.h"
+#include "NodeTestSupport.h"
+#include "WhisperSTTNodeTypeInfo.h"
+
+namespace corvane::test {
+namespace {
+
+TEST(NodeFlashAttention, TheKeyIsDescribedAndReachesEveryModelLoad)
+{
+    const CVAnyMap configuration = extensions::whisper::makeWhisperSTTNodeTypeInfo().configuration;
+    EXPECT_EQ(configuration.at("flashAttention").asMap().at("type").asString(), "boolean");
+
+    // whisper.cpp reports the flag of each context it creates; loads run on this thread.
+    std::vector<std::string> whisperLog;
+    whisper_log_set([](ggml_log_level, const char* text, void* log) {
+        static_cast<std::vector<std::string>*>(log)->push_back(text);
+    }, &whisperLog);
+    const std::vector<std::pair<CVAnyMap, int>> cases{
+        {{}, 0}, {{{"flashAttention", false}}, 0}, {{{"flashAttention", true}}, 1}};
+    for (const auto& [extra, flash] : cases) {
+        SCOPED_TRACE(flash);
+        whisperLog.clear();
+        WhisperSTTNode node(testModelConfig(extra));
+        ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
+        const auto reported = [&](int value) {
+            return std::count_if(whisperLog.begin(), whisperLog.end(), [&](const std::string& line) {
+                return line.find("flash attn = " + std::to_string(value)) != std::string::npos;
+            });
+        };
+        EXPECT_EQ(reported(flash), 2) << "construction and loadModel";
+        EXPECT_EQ(reported(1 - flash), 0);
+    }
+    whisper_log_set(nullptr, nullptr);
+}
+
+TEST(VoiceActivityJoin, SpeechIsJoinedTheWayWhisperCppJoinsIt)
+{
+    std::vector<float> window(100); // sample i holds i; no span includes sample 0
+    std::iota(window.begin(), window.end(), 0.0f);
+    // Spans, then the joined samples: their values, -1 for inserted silence.
+    const std::vector<std::pair<std::vector<extensions::whisper::SpeechSpan>, std::vector<float>>> cases{
+        {{}, {}},
+        {{{10, 13}}, {10, 11, 12}},
+        // Every span but the last takes the overlap after it; a gap follows.
+        {{{10, 12}, {20, 22}}, {10, 11, 12, 13, -1, -1, 20, 21}},
+        // Nothing reaches the window's last sample, overlap included.
+        {{{95, 120}}, {95, 96, 97, 98}},
+        {{{90, 97}, {98, 140}}, {90, 91, 92, 93, 94, 95, 96, 97, 98, -1, -1, 98}},
+        // A span with nothing left in it adds nothing; the gap before it stays.
+        {{{10, 12}, {120, 130}}, {10, 11, 12, 13, -1, -1}},
+    };
+    std::vector<float> joined;
+    for (const auto& [spans, expected] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(expected));
+        extensions::whisper::joinSpeech(window.data(), static_cast<int32_t>(window.size()), spans, 2, 2, joined);
+        std::replace(joined.begin(), joined.end(), 0.0f, -1.0f);
+        EXPECT_EQ(joined, expected);
+    }
+}
+
+TEST(NodeNoSignal, ASilentWindowGivesEmptyTextWithoutRunningTheModel)
+{
+    LogCapture log;
+    WhisperSTTNode node(testModelConfig());
+    EventRecorder events(node);
+    feed(node, std::vector<float>(32000, -0.0009f), 16000.0, 160);
+    ASSERT_TRUE(node.callAction("transcribe", {}).isOk());
+    ASSERT_TRUE(events.waitFor("transcribed", 1));
+    EXPECT_EQ(events.named("transcribed").at(0).data.asMap().at("text").asString(), "");
+    EXPECT_EQ(log.count("[WhisperSTTNode] No signal in the window (below -60 dBFS); skipping recognition."), 1u);
+    EXPECT_EQ(log.count("[WhisperSTTNode] Final processing buffer size: "), 0u) << "whisper_full ran";
+    EXPECT_EQ(log.count("[LATENCY][WHISPER_END] timestamp="), 1u);
+}
+
+TEST(NodeVoiceActivityReload, AReloadWaitsForTheRunAndReplacesTheDetector)
+{
+    const std::string silero = sharedFile("models/silero-v6.0.0-ggml.bin");
+    if (silero.empty())
+        GTEST_SKIP() << "needs ../shared/models/silero-v6.0.0-ggml.bin";
+    LogCapture log;
+    WhisperSTTNode node(testModelConfig({{"vad", true}, {"initializeModel", false}}));
+    node.getImpl().settings.vadModelPath = silero;
+    ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
+    ASSERT_NE(node.getImpl().voiceActivity, nullptr);
+    EventRecorder events(node);
+    feed(node, sine(300.0, 16000.0, 8.0), 16000.0, 160);
+
+    for (std::size_t round = 1; round <= 3; ++round) {
+        const std::size_t starts = log.count("[LATENCY][WHISPER_START]");
+        ASSERT_TRUE(node.callAction("transcribe", {{"start", 0}, {"end", 128000}}).isOk());
+        // The first round reloads while the run holds the lock; the others
+        // race the worker for it.
+        if (round == 1) {
+            ASSERT_TRUE(log.waitForCount("[LATENCY][WHISPER_START]", starts + 1));
+        }
+        ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
+        ASSERT_NE(node.getImpl().voiceActivity, nullptr);
+        // Served with the new detector; the request before the reload may
+        // have been served or dropped.
+        const std::size_t served = events.named("transcribed").size();
+        ASSERT_TRUE(node.callAction("transcribe", {{"start", 0}, {"end", 128000}}).isOk());
+        ASSERT_TRUE(events.waitFor("transcribed", served + 1));
+    }
+    EXPECT_EQ(log.count("[WhisperSTTNode] Voice-activity detection failed; transcribing the whole window."), 0u);
+}
+
+} // namespace
+} // namespace corvane::test
