@@ -159,15 +159,19 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
     CLI::App* transcribe = app.add_subcommand(
         "transcribe", "Transcribe audio files (WAV, FLAC, Ogg Vorbis/Opus, MP3; any rate and channel count)");
 
+    CLI::App* listen = app.add_subcommand("listen", "Transcribe a capture device live, utterance by utterance");
+
     transcribe->add_option("files", options.files,
                            "Audio files (default: the speech sample shipped with whisper.cpp)");
     transcribe->add_option("--step", options.stepSeconds,
                            "Fixed windows of this many seconds instead of windows that end in pauses")
         ->check(numberAbove(0.0, kLongestStepSeconds, "seconds", "SECONDS in (0, 30]"));
     transcribe->add_flag("--realtime", options.realtime, "Feed the audio at its own speed, as a live source would");
+    listen->add_option("--device", options.device, "Capture device to open (default: the system's default)");
+    listen->add_flag("--list-devices", options.listDevices, "List the capture devices and exit");
 
     NodeFlags node;
-    for (CLI::App* command : {transcribe}) {
+    for (CLI::App* command : {transcribe, listen}) {
         addNodeFlags(*command, node);
         command->add_option("--max-window", options.maxWindowSeconds,
                             "Longest window in seconds when no pause ends it (default: 20)")
@@ -196,9 +200,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
     }
 
     options.command = describe->parsed() ? CommandLineOptions::Command::Describe
+                      : listen->parsed()   ? CommandLineOptions::Command::Listen
                                          : CommandLineOptions::Command::Transcribe;
     Logger::parseLevel(logLevel, options.logLevel);
-    applyNodeFlags(*transcribe, node, options.nodeConfiguration);
+    applyNodeFlags(listen->parsed() ? *listen : *transcribe, node, options.nodeConfiguration);
     return parsed;
 }
 

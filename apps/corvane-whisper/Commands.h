@@ -12,4 +12,7 @@ int runDescribe(const CommandLineOptions& options);
 /// Transcribes the files (or the default sample) with one node.
 int runTranscribe(const CommandLineOptions& options);
 
+/// Transcribes a capture device live until SIGINT or SIGTERM.
+int runListen(const CommandLineOptions& options);
+
 } // namespace corvane::cli

@@ -28,8 +28,14 @@ int main(int argc, char** argv)
 
         const CommandLineOptions& options = parsed.options;
         configureLogging(options.logLevel);
-        if (options.command == CommandLineOptions::Command::Describe)
+        switch (options.command) {
+        case CommandLineOptions::Command::Describe:
             return runDescribe(options);
+        case CommandLineOptions::Command::Listen:
+            return runListen(options);
+        case CommandLineOptions::Command::Transcribe:
+            break;
+        }
         return runTranscribe(options);
     } catch (const CommandError& error) {
         reportError(error.what());
