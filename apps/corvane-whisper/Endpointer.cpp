@@ -109,7 +109,7 @@ void Endpointer::onSpeech(const Frame& frame) noexcept
     if (!open) {
         open = true;
         const std::uint64_t onset = onsetBefore(frame);
-        windowStart = std::max(sentUpTo, onset > kPauseSamples / 2 ? onset - kPauseSamples / 2 : 0);
+        windowStart = startBefore(onset);
         speechFrames = 0;
     }
     lastSpeechEnd = frame.end;
@@ -132,7 +132,7 @@ void Endpointer::reopenUnheardSpeech() noexcept
         if (detector.isSpeech(earlier.power)) {
             open = true;
             const std::uint64_t onset = onsetBefore(earlier);
-            windowStart = std::max(sentUpTo, onset > kPauseSamples / 2 ? onset - kPauseSamples / 2 : 0);
+            windowStart = startBefore(onset);
             lastSpeechEnd = earlier.end;
             speechFrames = 0;
             for (std::size_t heard = back; heard < available && frameBack(heard).start >= onset; ++heard)
@@ -161,6 +161,11 @@ std::uint64_t Endpointer::onsetBefore(const Frame& frame) const noexcept
         }
     }
     return std::max(onset, sentUpTo);
+}
+
+std::uint64_t Endpointer::startBefore(std::uint64_t onset) const noexcept
+{
+    return std::max(sentUpTo, onset > kLeadInSamples ? onset - kLeadInSamples : 0);
 }
 
 std::uint64_t Endpointer::quietestCutPoint() const noexcept

@@ -25,7 +25,8 @@ struct SpeechWindow {
 /// Decides where utterances begin and end in a stream of audio, so that each
 /// window handed to the node holds whole words:
 /// - a window ends once speech has paused for kPauseSamples, cut in the middle
-///   of that pause;
+///   of that pause; the next one starts kLeadInSamples before speech resumes,
+///   or where the previous one ended if that is later;
 /// - a window that reaches the maximum length without such a pause is cut at
 ///   the quietest 20 ms of its last kCutSearchSamples, and the rest goes on as
 ///   the next window;
@@ -48,6 +49,10 @@ public:
     static constexpr double kDefaultMaxWindowSeconds = 20.0;
     static constexpr std::uint64_t kPauseSamples = 4800;      ///< 300 ms below the speech threshold.
     static constexpr std::uint64_t kCutSearchSamples = 48000; ///< The last 3 s of a window too long.
+    /// Audio kept before the first frame heard as speech, never reaching back
+    /// into the previous window: soft onsets ("th", "f", "h") lie below the
+    /// threshold, and whisper.cpp clips a word it hears starting abruptly.
+    static constexpr std::uint64_t kLeadInSamples = 4800;
     /// Speech shorter than this (a click, a knock) opens no window.
     static constexpr std::uint32_t kShortestSpeechFrames = 5;
 
@@ -94,6 +99,8 @@ private:
     /// Where speech that has just been heard really began: earlier frames that
     /// the floor learnt since then shows to be speech, up to the last pause.
     std::uint64_t onsetBefore(const Frame& frame) const noexcept;
+    /// Where a window whose speech begins at onset starts.
+    std::uint64_t startBefore(std::uint64_t onset) const noexcept;
     /// The middle of the quietest 20 ms in the last kCutSearchSamples.
     std::uint64_t quietestCutPoint() const noexcept;
     void close(std::uint64_t end) noexcept;

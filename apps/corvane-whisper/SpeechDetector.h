@@ -17,7 +17,7 @@ namespace corvane::cli {
 class SpeechDetector {
 public:
     static constexpr double kMarginDb = 10.0;
-    static constexpr double kQuietestSpeechDbfs = -55.0;
+    static constexpr double kQuietestSpeechDbfs = -60.0;
     static constexpr std::uint32_t kFloorSeconds = 5;
     static constexpr std::uint32_t kFramesPerSecond = 100;
 

@@ -87,24 +87,24 @@ TEST(Endpointer, CutsGeneratedSignalsInTheirPauses)
     // Tone pieces end 0.1 or 0.2 s into a syllable, so they end loud.
     const Case cases[]{
         {"two bursts, cut in the middle of the 600 ms gap",
-         {{1, kNone}, {2, -20}, {0.6, kNone}, {1.6, -20}, {1, kNone}}, -90, 20, {{0.85, 3.15}, {3.45, 5.35}}},
+         {{1, kNone}, {2, -20}, {0.6, kNone}, {1.6, -20}, {1, kNone}}, -90, 20, {{0.7, 3.15}, {3.3, 5.35}}},
         {"the same over a noise floor 25 dB below", {{1, kNone}, {2, -20}, {0.6, kNone}, {1.6, -20}, {1, kNone}}, -45,
-         20, {{0.85, 3.15}, {3.45, 5.35}}},
+         20, {{0.7, 3.15}, {3.3, 5.35}}},
         {"a gap under 300 ms does not split", {{1, kNone}, {1, -20}, {0.25, kNone}, {1, -20}, {1, kNone}}, -60, 20,
-         {{0.85, 3.4}}},
+         {{0.7, 3.4}}},
         {"noise alone sends nothing", {{10, kNone}}, -30, 20, {}},
         {"silence alone sends nothing", {{10, kNone}}, -200, 20, {}},
         {"a click is no speech", {{1, kNone}, {0.02, -10}, {2, kNone}}, -60, 20, {}},
         {"speech from the first sample starts the window at 0", {{2, -20}, {1, kNone}}, -60, 20, {{0, 2.15}}},
         {"40 s without a pause: cut at the quietest 20 ms of the last 3 s",
          {{1, kNone}, {17.5, -20}, {0.02, kNone}, {18.48, -20}, {0.02, kNone}, {4, -20}},
-         -60, 20, {{0.85, 18.51}, {18.51, 37.01}, {37.01, 41.02}}},
+         -60, 20, {{0.7, 18.51}, {18.51, 37.01}, {37.01, 41.02}}},
         {"--max-window 5 cuts sooner", {{1, kNone}, {3.5, -20}, {0.02, kNone}, {3.1, -20}, {1, kNone}}, -60, 5,
-         {{0.85, 4.51}, {4.51, 7.77}}},
+         {{0.7, 4.51}, {4.51, 7.77}}},
         {"a tail under 1 s joins the window before it", {{1, kNone}, {3.1, -20}, {0.5, kNone}, {0.5, -20}}, -60, 20,
-         {{0.85, 5.1}}},
+         {{0.7, 5.1}}},
         {"a tail under 1 s stays alone when both would not fit",
-         {{1, kNone}, {19.3, -20}, {0.5, kNone}, {0.5, -20}}, -60, 20, {{0.85, 20.45}, {20.65, 21.3}}},
+         {{1, kNone}, {19.3, -20}, {0.5, kNone}, {0.5, -20}}, -60, 20, {{0.7, 20.45}, {20.5, 21.3}}},
     };
     for (const double rate : {16000.0, 44100.0}) {
         for (const Case& c : cases) {
