@@ -170,7 +170,10 @@ std::uint64_t Endpointer::startBefore(std::uint64_t onset) const noexcept
 
 std::uint64_t Endpointer::quietestCutPoint() const noexcept
 {
-    const std::uint64_t searchFrom = std::max(windowStart, position > kCutSearchSamples ? position - kCutSearchSamples : 0);
+    // A short maximum searches its later half only, so the cut never leaves a
+    // sliver of a window behind.
+    const std::uint64_t searchLength = std::min(kCutSearchSamples, maxWindowSamples / 2);
+    const std::uint64_t searchFrom = std::max(windowStart, position > searchLength ? position - searchLength : 0);
     std::uint64_t cut = position;
     double quietest = HUGE_VAL;
     const std::size_t available = std::min(framesStored, kFrameHistory);

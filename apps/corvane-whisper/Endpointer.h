@@ -28,8 +28,8 @@ struct SpeechWindow {
 ///   of that pause; the next one starts kLeadInSamples before speech resumes,
 ///   or where the previous one ended if that is later;
 /// - a window that reaches the maximum length without such a pause is cut at
-///   the quietest 20 ms of its last kCutSearchSamples, and the rest goes on as
-///   the next window;
+///   the quietest 20 ms of its last kCutSearchSamples (of its later half, for
+///   a maximum under 6 s), and the rest goes on as the next window;
 /// - audio without speech opens no window at all.
 /// It runs the same converter the node runs (AudioGraphResampler to 16 kHz in
 /// deliveries of at most 512 frames), fed with the same blocks, so its sample
@@ -101,7 +101,7 @@ private:
     std::uint64_t onsetBefore(const Frame& frame) const noexcept;
     /// Where a window whose speech begins at onset starts.
     std::uint64_t startBefore(std::uint64_t onset) const noexcept;
-    /// The middle of the quietest 20 ms in the last kCutSearchSamples.
+    /// The middle of the quietest 20 ms near the end of the open window.
     std::uint64_t quietestCutPoint() const noexcept;
     void close(std::uint64_t end) noexcept;
     void publish(const SpeechWindow& window) noexcept;

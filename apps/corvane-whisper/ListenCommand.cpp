@@ -2,6 +2,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 
 #include <corvane/core/Logger.h>
 
@@ -30,20 +32,36 @@ constexpr std::chrono::seconds kFirstAudioWithin{5};
 constexpr double kFlushSeconds = 0.1;
 
 std::atomic<int> stopSignal{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
+std::atomic<long long> firstSignalAt{0}; // CLOCK_MONOTONIC, ms
+static_assert(std::atomic<long long>::is_always_lock_free, "the signal handler needs lock-free atomics");
 
-extern "C" void onStopSignal(int signal)
+long long monotonicMilliseconds() noexcept
 {
-    stopSignal.store(signal);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now); // async-signal-safe
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-/// SIGINT and SIGTERM end listening; a second one ends the process at once
-/// (SA_RESETHAND), in case the last transcription hangs.
+/// The first SIGINT or SIGTERM ends listening. One that comes a second or
+/// more later ends the process at once, in case the last transcription
+/// hangs; sooner, it is the same signal again (a shell or `timeout` may send
+/// it to the process and to its group).
+extern "C" void onStopSignal(int signal)
+{
+    const long long now = monotonicMilliseconds();
+    long long expected = 0;
+    if (firstSignalAt.compare_exchange_strong(expected, now)) {
+        stopSignal.store(signal);
+        return;
+    }
+    if (now - expected >= 1000)
+        std::_Exit(128 + signal);
+}
+
 void catchStopSignals()
 {
     struct sigaction action {};
     action.sa_handler = &onStopSignal;
-    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
