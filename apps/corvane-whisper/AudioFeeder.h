@@ -18,9 +18,10 @@ namespace corvane::cli {
 /// thread moves forward, so the control thread can act at exact positions.
 ///
 /// Threads: the control thread constructs, calls start(), feedUntil(),
-/// getFramesFed() and destroys; the feeding thread calls node.consume() and
-/// publishes its progress. They share only atomics: the feeding thread never
-/// locks, never allocates and never throws.
+/// getFramesFed() and destroys; the feeding thread calls node.consume() (and
+/// the endpointer's consume(), when there is one) and publishes its progress.
+/// They share only atomics: the feeding thread never locks, never allocates
+/// and never throws.
 class AudioFeeder {
 public:
     /// Silence fed after the file: longer than any resampler's delay.
