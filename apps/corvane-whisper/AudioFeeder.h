@@ -8,6 +8,8 @@
 
 #include <corvane/graph/AudioSinkNode.h>
 
+#include "Endpointer.h"
+
 namespace corvane::cli {
 
 /// Plays one file into a node from a thread of its own, the host's audio
@@ -16,17 +18,20 @@ namespace corvane::cli {
 /// thread moves forward, so the control thread can act at exact positions.
 ///
 /// Threads: the control thread constructs, calls start(), feedUntil(),
-/// getFramesFed() and destroys; the feeding thread calls node.consume() and
-/// publishes its progress. They share only atomics: the feeding thread never
-/// locks, never allocates and never throws.
+/// getFramesFed() and destroys; the feeding thread calls node.consume() (and
+/// the endpointer's consume(), when there is one) and publishes its progress.
+/// They share only atomics: the feeding thread never locks, never allocates
+/// and never throws.
 class AudioFeeder {
 public:
     /// Silence fed after the file: longer than any resampler's delay.
     static constexpr double kFlushSeconds = 0.1;
 
-    /// samples and node must outlive the feeder. realtime: deliver each block
-    /// when a live source would have it complete, instead of at once.
-    AudioFeeder(AudioSinkNode& node, std::span<float> samples, double sampleRate, bool realtime);
+    /// samples, node and endpointer must outlive the feeder. realtime: deliver
+    /// each block when a live source would have it complete, instead of at
+    /// once. endpointer: also hears every block the node consumes.
+    AudioFeeder(AudioSinkNode& node, std::span<float> samples, double sampleRate, bool realtime,
+                Endpointer* endpointer = nullptr);
     /// Stops the feeding thread, mid-file if need be.
     ~AudioFeeder();
 
@@ -53,6 +58,7 @@ private:
     void run() noexcept;
 
     AudioSinkNode& node;
+    Endpointer* endpointer;
     std::span<float> samples;
     const double sampleRate;
     const bool realtime;

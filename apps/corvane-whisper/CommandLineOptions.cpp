@@ -14,6 +14,8 @@ namespace {
 /// The node keeps 30 s of audio; a longer step would lose the start of every
 /// window.
 constexpr double kLongestStepSeconds = 30.0;
+/// A maximum window of a second or less would cut words wherever they fall.
+constexpr double kShortestMaxWindowSeconds = 1.0;
 
 /// A number in (lowest, highest]; unit only words the message.
 CLI::Validator numberAbove(double lowest, double highest, const std::string& unit, const std::string& description)
@@ -78,6 +80,63 @@ struct NodeFlags {
     bool noFlashAttention = false;
 };
 
+/// The node's configuration flags, which every command that makes a node takes.
+void addNodeFlags(CLI::App& command, NodeFlags& node)
+{
+    command.add_option("--model", node.modelPath, "Whisper model file (ggml format)");
+    command.add_flag("--no-gpu", node.noGPU, "Run whisper.cpp on the CPU only");
+    command.add_option("--threads", node.threads, "Threads whisper.cpp uses")->check(integerAtLeast(1));
+    command.add_option("--reserved-cores", node.reservedCores, "Cores to keep free for audio")
+        ->check(integerAtLeast(0));
+    command.add_option("--grammar", node.grammar,
+                       "Comma-separated phrases to restrict recognition to, e.g. \"yes, no\"");
+    command.add_flag("--vad", node.vad, "Voice-activity detection (needs the Silero model)");
+    command.add_flag("--single-segment", node.singleSegment, "One segment per window");
+    command.add_option("--max-tokens", node.maxTokens, "Tokens per segment, 0 = no limit")->check(integerAtLeast(0));
+    command.add_option("--no-speech-threshold", node.noSpeechThreshold, "whisper.cpp's no-speech threshold")
+        ->check(finiteNumber());
+    command.add_option("--logprob-threshold", node.logProbThreshold, "whisper.cpp's log-probability threshold")
+        ->check(finiteNumber());
+    command.add_flag("--keep-annotations", node.keepAnnotations,
+                     "Keep annotations such as [Music] or (laughs) in the text");
+    command.add_flag("--no-suppress-nst", node.noSuppressNonSpeechTokens,
+                     "Let whisper.cpp produce non-speech and blank tokens");
+    command.add_flag("--no-flash-attention", node.noFlashAttention,
+                     "Run whisper.cpp without flash attention (slower on CPU)");
+}
+
+/// Only the flags given on the command line become configuration keys.
+void applyNodeFlags(const CLI::App& command, const NodeFlags& node, CVAnyMap& config)
+{
+    const auto given = [&command](const char* flag) { return command.count(flag) > 0; };
+    if (given("--model"))
+        config.set("modelPath", node.modelPath);
+    if (given("--no-gpu"))
+        config.set("useGPU", !node.noGPU);
+    if (given("--threads"))
+        config.set("numberOfThreads", node.threads);
+    if (given("--reserved-cores"))
+        config.set("reservedCoresForAudio", node.reservedCores);
+    if (given("--grammar"))
+        config.set("grammar", node.grammar);
+    if (given("--vad"))
+        config.set("vad", node.vad);
+    if (given("--single-segment"))
+        config.set("singleSegment", node.singleSegment);
+    if (given("--max-tokens"))
+        config.set("maxTokens", node.maxTokens);
+    if (given("--no-speech-threshold"))
+        config.set("noSpeechThreshold", node.noSpeechThreshold);
+    if (given("--logprob-threshold"))
+        config.set("logProbThreshold", node.logProbThreshold);
+    if (given("--keep-annotations"))
+        config.set("suppressNonSpeechAnnotations", !node.keepAnnotations);
+    if (given("--no-suppress-nst"))
+        config.set("suppressNonSpeechTokens", !node.noSuppressNonSpeechTokens);
+    if (given("--no-flash-attention"))
+        config.set("flashAttention", !node.noFlashAttention);
+}
+
 } // namespace
 
 std::string CommandLineOptions::modelPath() const
@@ -120,45 +179,29 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
 
     addImportModelCommand(app, options);
 
+    CLI::App* listen = app.add_subcommand("listen", "Transcribe a capture device live, utterance by utterance");
+
     transcribe->add_option("files", options.files,
                            "Audio files (default: the speech sample shipped with whisper.cpp)");
+    transcribe->add_option("--step", options.stepSeconds,
+                           "Fixed windows of this many seconds instead of windows that end in pauses")
+        ->check(numberAbove(0.0, kLongestStepSeconds, "seconds", "SECONDS in (0, 30]"));
+    transcribe->add_flag("--realtime", options.realtime, "Feed the audio at its own speed, as a live source would");
+    listen->add_option("--device", options.device, "Capture device to open (default: the system's default)");
+    listen->add_flag("--list-devices", options.listDevices, "List the capture devices and exit");
 
     NodeFlags node;
-    auto* model = transcribe->add_option("--model", node.modelPath, "Whisper model file (ggml format)");
-    auto* noGPU = transcribe->add_flag("--no-gpu", node.noGPU, "Run whisper.cpp on the CPU only");
-    auto* threads = transcribe->add_option("--threads", node.threads, "Threads whisper.cpp uses")
-                        ->check(integerAtLeast(1));
-    auto* reservedCores = transcribe->add_option("--reserved-cores", node.reservedCores,
-                                                 "Cores to keep free for audio")
-                              ->check(integerAtLeast(0));
-    auto* grammar = transcribe->add_option("--grammar", node.grammar,
-                                           "Comma-separated phrases to restrict recognition to, e.g. \"yes, no\"");
-    auto* vad = transcribe->add_flag("--vad", node.vad, "Voice-activity detection (needs the Silero model)");
-    auto* singleSegment = transcribe->add_flag("--single-segment", node.singleSegment,
-                                               "One segment per window");
-    auto* maxTokens = transcribe->add_option("--max-tokens", node.maxTokens, "Tokens per segment, 0 = no limit")
-                          ->check(integerAtLeast(0));
-    auto* noSpeech = transcribe->add_option("--no-speech-threshold", node.noSpeechThreshold,
-                                            "whisper.cpp's no-speech threshold")
-                         ->check(finiteNumber());
-    auto* logProb = transcribe->add_option("--logprob-threshold", node.logProbThreshold,
-                                           "whisper.cpp's log-probability threshold")
-                        ->check(finiteNumber());
-    auto* keepAnnotations = transcribe->add_flag("--keep-annotations", node.keepAnnotations,
-                                                 "Keep annotations such as [Music] or (laughs) in the text");
-    auto* noFlashAttention = transcribe->add_flag("--no-flash-attention", node.noFlashAttention,
-                                                  "Run whisper.cpp without flash attention (slower on CPU)");
-    auto* noSuppressNst = transcribe->add_flag("--no-suppress-nst", node.noSuppressNonSpeechTokens,
-                                               "Let whisper.cpp produce non-speech and blank tokens");
-
-    transcribe->add_option("--step", options.stepSeconds, "Seconds of audio per window (default: 5)")
-        ->check(numberAbove(0.0, kLongestStepSeconds, "seconds", "SECONDS in (0, 30]"));
-    transcribe->add_option("--timeout", options.timeoutSeconds,
-                           "Seconds to wait for each window's text (default: 120)")
-        ->check(numberAbove(0.0, HUGE_VAL, "seconds", "SECONDS > 0"));
-    transcribe->add_flag("--json", options.json, "One JSON object per window instead of text lines");
-    transcribe->add_flag("--realtime", options.realtime, "Feed the audio at its own speed, as a live source would");
-    transcribe->add_flag("--quiet", options.quiet, "No progress and no summary on stderr");
+    for (CLI::App* command : {transcribe, listen}) {
+        addNodeFlags(*command, node);
+        command->add_option("--max-window", options.maxWindowSeconds,
+                            "Longest window in seconds when no pause ends it (default: 20)")
+            ->check(numberAbove(kShortestMaxWindowSeconds, kLongestStepSeconds, "seconds", "SECONDS in (1, 30]"));
+        command->add_option("--timeout", options.timeoutSeconds,
+                            "Seconds to wait for each window's text (default: 120)")
+            ->check(numberAbove(0.0, HUGE_VAL, "seconds", "SECONDS > 0"));
+        command->add_flag("--json", options.json, "One JSON object per window instead of text lines");
+        command->add_flag("--quiet", options.quiet, "No progress and no summary on stderr");
+    }
 
     try {
         app.parse(argc, argv);
@@ -177,37 +220,11 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
     }
 
     options.command = describe->parsed()                 ? CommandLineOptions::Command::Describe
+                      : listen->parsed()                   ? CommandLineOptions::Command::Listen
                       : app.got_subcommand("import-model") ? CommandLineOptions::Command::ImportModel
                                                            : CommandLineOptions::Command::Transcribe;
     Logger::parseLevel(logLevel, options.logLevel);
-
-    CVAnyMap& config = options.nodeConfiguration;
-    if (model->count() > 0)
-        config.set("modelPath", node.modelPath);
-    if (noGPU->count() > 0)
-        config.set("useGPU", !node.noGPU);
-    if (threads->count() > 0)
-        config.set("numberOfThreads", node.threads);
-    if (reservedCores->count() > 0)
-        config.set("reservedCoresForAudio", node.reservedCores);
-    if (grammar->count() > 0)
-        config.set("grammar", node.grammar);
-    if (vad->count() > 0)
-        config.set("vad", node.vad);
-    if (singleSegment->count() > 0)
-        config.set("singleSegment", node.singleSegment);
-    if (maxTokens->count() > 0)
-        config.set("maxTokens", node.maxTokens);
-    if (noSpeech->count() > 0)
-        config.set("noSpeechThreshold", node.noSpeechThreshold);
-    if (logProb->count() > 0)
-        config.set("logProbThreshold", node.logProbThreshold);
-    if (keepAnnotations->count() > 0)
-        config.set("suppressNonSpeechAnnotations", !node.keepAnnotations);
-    if (noFlashAttention->count() > 0)
-        config.set("flashAttention", !node.noFlashAttention);
-    if (noSuppressNst->count() > 0)
-        config.set("suppressNonSpeechTokens", !node.noSuppressNonSpeechTokens);
+    applyNodeFlags(listen->parsed() ? *listen : *transcribe, node, options.nodeConfiguration);
     return parsed;
 }
 

@@ -10,7 +10,7 @@ namespace corvane::cli {
 
 /// Everything the command line asked for.
 struct CommandLineOptions {
-    enum class Command { Describe, Transcribe, ImportModel };
+    enum class Command { Describe, Transcribe, Listen, ImportModel };
 
     Command command = Command::Transcribe;
 
@@ -18,15 +18,22 @@ struct CommandLineOptions {
     LogLevel logLevel = LogLevel::Warning;
     std::string extensionPath; ///< Empty: defaultExtensionPath().
 
-    // transcribe
-    std::vector<std::string> files; ///< Empty: the speech sample shipped with whisper.cpp.
+    // transcribe and listen
     /// Only the keys the user set, so the node's own defaults apply otherwise.
     CVAnyMap nodeConfiguration;
-    double stepSeconds = 5.0;
+    double maxWindowSeconds = 20.0; ///< The longest window when windows end in pauses.
     double timeoutSeconds = 120.0;
     bool json = false;
-    bool realtime = false;
     bool quiet = false;
+
+    // transcribe
+    std::vector<std::string> files; ///< Empty: the speech sample shipped with whisper.cpp.
+    double stepSeconds = 0.0; ///< Fixed windows of this length; 0: windows end in pauses.
+    bool realtime = false;
+
+    // listen
+    std::string device; ///< Empty: the default capture device.
+    bool listDevices = false;
 
     // import-model
     std::string importSource;        ///< A CTranslate2 Whisper model folder.

@@ -15,4 +15,7 @@ int runTranscribe(const CommandLineOptions& options);
 /// Converts a CTranslate2 Whisper model into a ggml file.
 int runImportModel(const CommandLineOptions& options);
 
+/// Transcribes a capture device live until SIGINT or SIGTERM.
+int runListen(const CommandLineOptions& options);
+
 } // namespace corvane::cli

@@ -7,6 +7,7 @@
 
 #include "AudioFeeder.h"
 #include "CommandError.h"
+#include "WhisperNodeSetup.h"
 
 namespace corvane::cli {
 
@@ -14,13 +15,6 @@ namespace {
 
 /// How often the control thread looks at the feeder while it waits for it.
 constexpr std::chrono::milliseconds kPollInterval{1};
-
-std::string describeRate(double sampleRate)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g Hz", sampleRate);
-    return text;
-}
 
 std::string describeWindow(const WindowSchedule::Window& window)
 {
@@ -40,13 +34,7 @@ void FileTranscription::run(const std::string& path, MonoAudio& audio)
     file = path;
     pending.reset();
 
-    AudioBusFormatList formats{AudioBusFormat{1, audio.sampleRate}};
-    if (!node.setBusFormats(formats))
-        throw CommandError("the node refused mono audio at " + describeRate(audio.sampleRate) + " (" + path + ")");
-    // Whatever the node still holds from an earlier file is not this file's.
-    const Result<CVAny> reset = node.callAction("resetTranscribeWindow", CVAnyMap{});
-    if (reset.hasError())
-        throw CommandError(reset.getError().getMessage());
+    negotiateMonoInput(node, audio.sampleRate, path);
 
     WindowSchedule schedule(audio.sampleRate, audio.getNumberOfFrames(), settings.stepSeconds);
     AudioFeeder feeder(node, audio.samples, audio.sampleRate, settings.realtime);

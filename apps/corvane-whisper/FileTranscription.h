@@ -7,6 +7,7 @@
 #include <corvane/graph/AudioSinkNode.h>
 
 #include "AudioFileReader.h"
+#include "FileTranscriber.h"
 #include "StatusReporter.h"
 #include "TranscriptPrinter.h"
 #include "TranscriptionQueue.h"
@@ -18,7 +19,10 @@ class AudioFeeder;
 
 /// How every file of a run is transcribed.
 struct TranscriptionSettings {
-    double stepSeconds = 5.0;
+    /// Fixed windows of this length; 0: windows end in pauses.
+    double stepSeconds = 0.0;
+    /// The longest window when windows end in pauses.
+    double maxWindowSeconds = 20.0;
     /// Feed at the audio's own speed and keep feeding while a window is
     /// transcribed; otherwise feed as fast as the node keeps up.
     bool realtime = false;
@@ -36,14 +40,12 @@ struct TranscriptionSettings {
 ///
 /// Threads: the control thread only. The node's worker thread reaches it
 /// through the queue; the feeding thread is the AudioFeeder's.
-class FileTranscription {
+class FileTranscription : public FileTranscriber {
 public:
     FileTranscription(AudioSinkNode& node, TranscriptionQueue& queue, TranscriptPrinter& printer,
                       StatusReporter& status, const TranscriptionSettings& settings);
 
-    /// Raises CommandError when the node refuses the audio or a request, and
-    /// TranscriptionTimeout when a window's text does not come in time.
-    void run(const std::string& path, MonoAudio& audio);
+    void run(const std::string& path, MonoAudio& audio) override;
 
 private:
     /// Lets the feeder go on to `frame` and waits for it, printing what

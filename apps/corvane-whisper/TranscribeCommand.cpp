@@ -17,6 +17,8 @@
 #include "StatusReporter.h"
 #include "TranscriptPrinter.h"
 #include "TranscriptionQueue.h"
+#include "UtteranceFileTranscription.h"
+#include "WhisperNodeSetup.h"
 
 #ifndef CORVANE_WHISPER_FALLBACK_FILES_DIR
 #error "CORVANE_WHISPER_FALLBACK_FILES_DIR must name the folder where the node looks for its default model"
@@ -112,38 +114,49 @@ CommandLineOptions withStandInModel(const CommandLineOptions& options)
 
 } // namespace
 
-int runTranscribe(const CommandLineOptions& requested)
+WhisperNode createWhisperNode(const CommandLineOptions& requested)
 {
     const CommandLineOptions options = withStandInModel(requested);
-    // Everything that can be checked cheaply is, before a model is loaded.
-    const std::vector<std::string> files = filesToTranscribe(options);
-    for (const std::string& file : files)
-        checkAudioFile(file);
     checkModelPath(options.modelPath());
-
     const std::string library = options.extensionPath.empty() ? defaultExtensionPath() : options.extensionPath;
     loadExtension(library);
     findNodeType("Whisper", "STT", library);
 
+    WhisperNode created;
+    const Clock::time_point loadStarted = Clock::now();
+    created.node = createNode(options);
+    created.loadSeconds = secondsSince(loadStarted);
+    created.sink = dynamic_cast<AudioSinkNode*>(created.node.get());
+    if (created.sink == nullptr)
+        throw CommandError("the Whisper node created by " + library + " takes no audio");
+    checkModelLoaded(*created.node, options);
+    return created;
+}
+
+int runTranscribe(const CommandLineOptions& options)
+{
+    // Everything that can be checked cheaply is, before a model is loaded.
+    const std::vector<std::string> files = filesToTranscribe(options);
+    for (const std::string& file : files)
+        checkAudioFile(file);
+
     // Declared before the node: the node's listener refers to it.
     TranscriptionQueue queue;
-    const Clock::time_point loadStarted = Clock::now();
-    const std::unique_ptr<Node> node = createNode(options);
-    const double loadSeconds = secondsSince(loadStarted);
-    auto* sink = dynamic_cast<AudioSinkNode*>(node.get());
-    if (sink == nullptr)
-        throw CommandError("the Whisper node created by " + library + " takes no audio");
-    checkModelLoaded(*node, options);
-
-    node->addListener("transcribed", [&queue](const std::string&, const CVAny& data) { queue.push(data); });
+    const WhisperNode whisper = createWhisperNode(options);
+    whisper.node->addListener("transcribed", [&queue](const std::string&, const CVAny& data) { queue.push(data); });
 
     TranscriptPrinter printer(stdout, options.json);
     StatusReporter status(options.quiet);
     TranscriptionSettings settings;
     settings.stepSeconds = options.stepSeconds;
+    settings.maxWindowSeconds = options.maxWindowSeconds;
     settings.realtime = options.realtime;
     settings.timeout = std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000.0));
-    FileTranscription transcription(*sink, queue, printer, status, settings);
+    std::unique_ptr<FileTranscriber> transcription;
+    if (settings.stepSeconds > 0.0)
+        transcription = std::make_unique<FileTranscription>(*whisper.sink, queue, printer, status, settings);
+    else
+        transcription = std::make_unique<UtteranceFileTranscription>(*whisper.sink, queue, printer, status, settings);
 
     const Clock::time_point started = Clock::now();
     double audioSeconds = 0.0;
@@ -151,19 +164,24 @@ int runTranscribe(const CommandLineOptions& requested)
         for (const std::string& file : files) {
             MonoAudio audio = readMonoAudio(file);
             audioSeconds += audio.getDurationSeconds();
-            transcription.run(file, audio);
+            transcription->run(file, audio);
         }
     } catch (const TranscriptionTimeout& timeout) {
-        // Destroying the node would wait for the run it is still busy with,
-        // for as long as that takes: leave at once instead.
-        status.clearProgress();
-        reportError(timeout.what());
-        std::fflush(stdout);
-        std::_Exit(timeout.getExitCode());
+        leaveAfterTimeout(status, timeout);
     }
 
-    status.printSummary(audioSeconds, secondsSince(started), loadSeconds);
+    status.printSummary(audioSeconds, secondsSince(started), whisper.loadSeconds);
     return kExitSuccess;
+}
+
+void leaveAfterTimeout(StatusReporter& status, const TranscriptionTimeout& timeout)
+{
+    // Destroying the node would wait for the run it is still busy with, for
+    // as long as that takes: leave at once instead.
+    status.clearProgress();
+    reportError(timeout.what());
+    std::fflush(stdout);
+    std::_Exit(timeout.getExitCode());
 }
 
 } // namespace corvane::cli

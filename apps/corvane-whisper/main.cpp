@@ -28,10 +28,16 @@ int main(int argc, char** argv)
 
         const CommandLineOptions& options = parsed.options;
         configureLogging(options.logLevel);
-        if (options.command == CommandLineOptions::Command::Describe)
+        switch (options.command) {
+        case CommandLineOptions::Command::Describe:
             return runDescribe(options);
-        if (options.command == CommandLineOptions::Command::ImportModel)
+        case CommandLineOptions::Command::Listen:
+            return runListen(options);
+        case CommandLineOptions::Command::ImportModel:
             return runImportModel(options);
+        case CommandLineOptions::Command::Transcribe:
+            break;
+        }
         return runTranscribe(options);
     } catch (const CommandError& error) {
         reportError(error.what());
