@@ -1,0 +1,326 @@
+// corvane-whisper: its pieces in-process, then the built extension library and
+// program used as a host and a user use them.
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sndfile.h>
+
+#include <corvane/extensions/ExtensionManager.h>
+
+#include "AllocationCounter.h"
+#include "AudioFeeder.h"
+#include "TestModels.h"
+#include "TranscriptPrinter.h"
+#include "WindowSchedule.h"
+
+namespace corvane::cli {
+
+void PrintTo(const WindowSchedule::Window& window, std::ostream* out) // where GoogleTest looks for it
+{
+    *out << window.start << ".." << window.end;
+}
+
+namespace {
+
+TEST(WindowSchedule, WindowsAreContiguousInNodeSamplesAndNeverLongerThanTheNodeKeeps)
+{
+    using Window = WindowSchedule::Window;
+    const struct {
+        const char* what;
+        double sampleRate;
+        std::uint64_t fileFrames;
+        double stepSeconds;
+        int stepsSkippedFirst;
+        std::vector<std::optional<Window>> windows; ///< endWindow(), call after call
+    } schedules[]{
+        {"11.3 s at 44.1 kHz in 2 s steps", 44100.0, 498330, 2.0, 0,
+         {Window{0, 32000}, Window{32000, 64000}, Window{64000, 96000}, Window{96000, 128000},
+          Window{128000, 160000}, Window{160000, 180800}, std::nullopt}},
+        {"frames round to the nearest node sample (81024.58)", 22050.0, 111662, 30.0, 0, {Window{0, 81025}}},
+        {"a step too short for the node grows into the next", 16000.0, 16000, 0.02, 0,
+         {std::nullopt, std::nullopt, Window{0, 960}}},
+        {"the final window is kept however short", 16000.0, 32010, 2.0, 0, {Window{0, 32000}, Window{32000, 32010}}},
+        {"skipped steps make the next window reach back", 16000.0, 160000, 1.0, 2, {Window{0, 48000}}},
+        {"a longer window starts 30 s before its end", 16000.0, 1600000, 25.0, 1, {Window{320000, 800000}}},
+    };
+    for (const auto& expected : schedules) {
+        SCOPED_TRACE(expected.what);
+        WindowSchedule schedule(expected.sampleRate, expected.fileFrames, expected.stepSeconds);
+        for (int i = 0; i < expected.stepsSkippedFirst; ++i)
+            schedule.skipStep();
+        for (std::size_t i = 0; i < expected.windows.size(); ++i)
+            EXPECT_EQ(schedule.endWindow(), expected.windows[i]) << "call " << i;
+    }
+}
+
+TEST(OutputFormat, TextAndJsonLines)
+{
+    EXPECT_EQ(formatTimestamp(59.9996), "01:00.000");
+    EXPECT_EQ(formatTextLine({32000, 72000}, " And so my fellow Americans\n"),
+              "[00:02.000 --> 00:04.500]  And so my fellow Americans");
+    EXPECT_EQ(formatJsonLine("a b.wav", {0, 40000}, {" hi \"there\"", 812}),
+              R"({"file":"a b.wav","start":0.0,"end":2.5,"text":"hi \"there\"","processingTime":812})");
+    // A token boundary can fall inside a UTF-8 sequence.
+    EXPECT_TRUE(nlohmann::json::accept(formatJsonLine("f.wav", {0, 16000}, {"caf\xc3", 1})));
+}
+
+/// Records what consume() receives into storage made up front, and counts the
+/// feeding thread's allocations from its first block to the last expected.
+class RecordingSink : public AudioSinkNode {
+public:
+    explicit RecordingSink(std::uint64_t framesExpected) : received(2 * framesExpected), expected(framesExpected) {}
+    bool setBusFormats(AudioBusFormatList&) override { return true; }
+    bool consume(AudioBusList& buses) override
+    {
+        const AudioBuffer<float>& buffer = buses.getBus(0).getBuffer();
+        if (frames == 0)
+            counter.start();
+        largestBlock = std::max(largestBlock, buffer.getNumberOfFrames());
+        std::copy_n(buffer.getReadPointer(0), buffer.getNumberOfFrames(), received.begin() + frames);
+        frames += buffer.getNumberOfFrames();
+        if (frames >= expected)
+            counter.stop();
+        wrongFormat = wrongFormat || buffer.getSampleRate() != 44100.0 || buffer.getNumberOfChannels() != 1;
+        return true;
+    }
+
+    std::vector<float> received;
+    std::uint64_t expected, frames = 0;
+    std::uint32_t largestBlock = 0;
+    bool wrongFormat = false;
+    test::AllocationCounter counter;
+};
+
+TEST(AudioFeederRealTime, StopsExactlyAtEachTargetThenFlushesWithSilenceAllocatingNothing)
+{
+    std::vector<float> file(2 * 44100 + 37); // not a whole number of 441-frame blocks
+    for (std::size_t i = 0; i < file.size(); ++i)
+        file[i] = 0.5f + static_cast<float>(i % 1000) / 4000.0f;
+    const std::uint64_t total = file.size() + 4410;
+    RecordingSink sink(total);
+    {
+        AudioFeeder feeder(sink, file, 44100.0, false);
+        feeder.start();
+        for (std::uint64_t step = 1000; step < total + 20000; step += 20000) {
+            feeder.feedUntil(step); // capped at the end of the flush
+            while (feeder.getFramesFed() < std::min(step, total))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_EQ(feeder.getFramesFed(), std::min(step, total));
+        }
+    }
+    ASSERT_EQ(sink.frames, total); // so the counting has stopped
+    EXPECT_EQ(sink.largestBlock, 441u);
+    EXPECT_FALSE(sink.wrongFormat);
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), sink.received.begin()));
+    EXPECT_TRUE(std::all_of(sink.received.begin() + static_cast<std::ptrdiff_t>(file.size()),
+                            sink.received.begin() + static_cast<std::ptrdiff_t>(total), [](float s) { return s == 0.0f; }));
+    EXPECT_EQ(sink.counter.count(), 0u);
+    EXPECT_EQ(sink.counter.lockCount(), 0u);
+}
+
+} // namespace
+} // namespace corvane::cli
+
+namespace corvane::test {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct ProgramRun {
+    int exitCode = -1; ///< -1: killed by a signal (a crash)
+    std::string out, err;
+};
+
+/// Runs the command with stdin from /dev/null; it is killed after five minutes.
+ProgramRun runProgram(const std::vector<std::string>& arguments)
+{
+    static int runs = 0;
+    const std::string errFile = std::string(CORVANE_TEST_DATA_DIR) + "/stderr-" + std::to_string(::getpid()) + "-" +
+                                std::to_string(++runs);
+    std::string command = "timeout -s KILL 300";
+    for (const std::string& argument : arguments)
+        command += " '" + argument + "'";
+    FILE* pipe = ::popen((command + " </dev/null 2>'" + errFile + "'").c_str(), "r");
+    ProgramRun run;
+    char buffer[4096];
+    for (std::size_t read = 0; pipe && (read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        run.out.append(buffer, read);
+    const int status = pipe ? ::pclose(pipe) : -1;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errFile);
+    run.err.assign(std::istreambuf_iterator<char>(err), {});
+    std::filesystem::remove(errFile);
+    return run;
+}
+
+ProgramRun runCli(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), std::string(CORVANE_BINARY_DIR) + "/corvane-whisper");
+    return runProgram(arguments);
+}
+
+std::string temporaryFile(const std::string& name) // each test uses names of its own
+{
+    const auto folder = std::filesystem::path(CORVANE_TEST_DATA_DIR) / "cli";
+    std::filesystem::create_directories(folder);
+    return (folder / name).string();
+}
+
+// The texts themselves are the node tests' concern.
+TEST(CliProgram, DescribePrintsTheLoadedNodeTypeAsJson)
+{
+    const ProgramRun run = runCli({"describe"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(Json::parse(run.out).at(0).at("actions").at("loadModel").at("parameters").at("useGPU").dump(),
+              R"({"description":"Enable GPU (Metal) acceleration.","isOptional":true,"name":"useGPU","type":"boolean"})");
+}
+
+TEST(CliProgram, EachFailureExitsWithItsMessageAndNoCoreDump)
+{
+    const std::string speech = temporaryFile("silence.wav"), garbage = temporaryFile("x.wav"),
+                      notAModel = temporaryFile("notamodel.bin"), absent = temporaryFile("absent");
+    SF_INFO format{0, 16000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* wav = sf_open(speech.c_str(), SFM_WRITE, &format);
+    const std::vector<short> halfASecond(8000, 0);
+    ASSERT_EQ(sf_writef_short(wav, halfASecond.data(), 8000), 8000);
+    sf_close(wav);
+    std::ofstream(garbage) << "not audio\n";
+    std::ofstream(notAModel) << "not a model either\n";
+
+    std::vector<std::tuple<std::vector<std::string>, int, std::string>> failures{
+        {{"transcribe", speech, absent}, 1, "no such file: " + absent},
+        {{"transcribe", garbage}, 1, "cannot read audio from " + garbage + ": Format not recognised"},
+        {{"transcribe", "--step", "0", speech}, 2, "--step"},
+        {{"transcribe", "--model", absent, speech}, 1, "model file not found: " + absent},
+        {{"transcribe", "--no-gpu", "--model", notAModel, speech}, 1, "cannot load the model " + notAModel},
+        {{"--extension", absent, "transcribe", speech}, 1, "Cannot load extension library"},
+    };
+    if (!std::filesystem::exists(std::string(CORVANE_BINARY_DIR) + "/ggml-base.en.bin") &&
+        !std::filesystem::exists(std::string(CORVANE_SOURCE_DIR) + "/files/ggml-base.en.bin"))
+        failures.push_back({{"transcribe", speech}, 1, "no Whisper model found: the node looked for ggml-base.en.bin in " +
+                                                           std::string(CORVANE_BINARY_DIR) + "/ and in "});
+    for (const auto& [arguments, exitCode, message] : failures) {
+        const ProgramRun run = runCli(arguments);
+        EXPECT_EQ(run.exitCode, exitCode) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("corvane-whisper: error: " + message), std::string::npos) << run.err;
+    }
+}
+
+/// Checks the `--json` lines, one per window with its five fields: each
+/// file's windows start at 0, each where the last ended, and the last ends at
+/// the file's end. Gives the number of windows per file.
+std::map<std::string, std::size_t> expectContiguousWindows(const ProgramRun& run, double duration)
+{
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::map<std::string, std::size_t> windowsOf;
+    Json last;
+    std::istringstream text(run.out);
+    for (std::string line; std::getline(text, line); last = Json::parse(line)) {
+        const Json window = Json::parse(line);
+        EXPECT_EQ(window.size(), 5u) << line;
+        EXPECT_TRUE(window.at("text").is_string() && window.at("processingTime").is_number_integer()) << line;
+        const bool sameFile = !last.is_null() && last["file"] == window["file"];
+        EXPECT_EQ(window["start"], sameFile ? last["end"] : Json(0.0)) << run.out;
+        EXPECT_LT(window["start"], window["end"]) << line;
+        if (!last.is_null() && !sameFile) {
+            EXPECT_NEAR(last["end"].get<double>(), duration, 0.02) << run.out;
+        }
+        ++windowsOf[window.at("file")];
+    }
+    EXPECT_NEAR(last.value("end", 0.0), duration, 0.02) << run.out;
+    return windowsOf;
+}
+
+std::vector<std::string> withTestModel(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), {"transcribe", "--model", weightlessTinyModel(), "--no-gpu", "--threads", "2"});
+    return arguments;
+}
+
+// Speech the project makes itself (espeak-ng, 22.05 kHz mono), so that this
+// runs without the shared folder.
+TEST(CliTranscribe, OneNodeTranscribesFilesOfDifferentRatesAndChannelCountsInContiguousWindows)
+{
+    const std::string speech = temporaryFile("speech.wav"), stereo = temporaryFile("speech-44k-stereo.wav");
+    if (runProgram({"espeak-ng", "-w", speech, "Testing the command line host, one two three."}).exitCode != 0 ||
+        runProgram({"sox", "-D", speech, "-r", "44100", "-c", "2", stereo}).exitCode != 0)
+        GTEST_SKIP() << "needs espeak-ng and sox to make speech to transcribe";
+    SF_INFO info{};
+    sf_close(sf_open(speech.c_str(), SFM_READ, &info));
+    const double duration = static_cast<double>(info.frames) / info.samplerate;
+
+    const ProgramRun run = runCli(withTestModel({"--json", "--step", "2", speech, stereo}));
+    EXPECT_EQ(expectContiguousWindows(run, duration), (std::map<std::string, std::size_t>{{speech, 2}, {stereo, 2}}));
+    EXPECT_NE(run.err.find("real-time factor"), std::string::npos) << run.err;
+}
+
+TEST(CliTranscribe, WithoutFilesItTranscribesWhisperCppsSampleAsTextLines)
+{
+    if (!std::filesystem::exists(std::string(CORVANE_SOURCE_DIR) + "/third_party/whisper.cpp/samples/jfk.mp3"))
+        GTEST_SKIP() << "third_party/whisper.cpp/samples/jfk.mp3 is absent; scripts/fetch-whisper provides it";
+    const ProgramRun run = runCli(withTestModel({"--step", "30"}));
+    EXPECT_TRUE(std::regex_match(run.out, std::regex(R"(\[00:00\.000 --> 00:11\.\d{3}\]  [^\n]*\n)"))) << run.out;
+}
+
+TEST(CliRealModel, JfkSaysAskNotWhatYourCountryCanDoForYou)
+{
+    const std::string model = sharedFile("models/ggml-tiny.en.bin"), jfk = sharedFile("audio/jfk.wav");
+    if (model.empty() || jfk.empty())
+        GTEST_SKIP() << "needs models/ggml-tiny.en.bin and audio/jfk.wav in " << CORVANE_SHARED_DIR;
+    const ProgramRun run = runCli({"transcribe", "--model", model, "--no-gpu", "--threads", "2", "--step", "30", jfk});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(std::regex_replace(run.out, std::regex("[^a-zA-Z]+"), " ").find("ask not what your country can do for you"),
+              std::string::npos) << run.out;
+}
+
+// The built library, loaded by path as a host loads it.
+const std::string kLibraryPath = std::string(CORVANE_BINARY_DIR) + "/libCorvaneWhisper.so";
+
+TEST(ExtensionLibrary, RegistersOneExtensionOnce)
+{
+    ExtensionManager& manager = ExtensionManager::getInstance();
+    ASSERT_TRUE(manager.loadLibrary(kLibraryPath).isOk());
+    ASSERT_TRUE(manager.loadLibrary(kLibraryPath).isOk()); // not registered twice
+    ASSERT_EQ(manager.getExtensions().size(), 1u);
+    const auto extension = manager.findExtension("Whisper");
+    ASSERT_NE(extension, nullptr);
+    EXPECT_EQ(extension->getDescription(), "Whisper integration for on-device speech-to-text transcription.");
+    EXPECT_EQ(extension->getNodeFactory()->getName(), "Whisper");
+    EXPECT_NE(manager.createNode("Whisper/STT", {{"initializeModel", false}}), nullptr);
+}
+
+TEST(ExtensionLibrary, ExportsExactlyTheExtensionEntryPoints)
+{
+    std::set<std::string> exported; // demangled; constructor variants collapse into one name
+    const std::string command = "nm -D --defined-only --demangle '" + kLibraryPath + "'";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    char line[4096];
+    while (pipe && std::fgets(line, sizeof line, pipe.get()) != nullptr) {
+        const std::string text(line, std::strcspn(line, "\r\n")); // "<address> <kind> <name>"
+        exported.insert(text.substr(text.find(' ', text.find(' ') + 1) + 1));
+    }
+    const std::string cls = "corvane::extensions::whisper::WhisperExtension";
+    EXPECT_EQ(exported, (std::set<std::string>{cls + "::WhisperExtension()", cls + "::~WhisperExtension()",
+                                               "vtable for " + cls, cls + "::getDescription[abi:cxx11]()",
+                                               cls + "::getName[abi:cxx11]()", cls + "::getNodeFactory()",
+                                               cls + "::load()", "cv_extension_anchor_CorvaneWhisper"}));
+}
+
+} // namespace
+} // namespace corvane::test
