@@ -1,9 +1,9 @@
-// The node's configuration, model loads, actions and every text it says. No
-// audio goes through consume() here, so no worker runs: the tests see the
-// posted requests as stored.
+// The node's model loads, actions and every text it says. No audio goes through
+// consume() here, so no worker runs: the tests see the posted requests as stored.
 
 #include <algorithm>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -15,11 +15,7 @@
 namespace corvane::test {
 namespace {
 
-struct Request {
-    uint32_t start, end;
-    bool pending;
-    bool operator==(const Request&) const = default;
-};
+using Request = std::tuple<uint32_t, uint32_t, bool>; // start, end, pending
 
 class NodeActions : public ::testing::Test {
 protected:
@@ -66,8 +62,6 @@ TEST_F(NodeActions, WindowsRunFromTheCommitPointAndBadOnesChangeNothing)
         EXPECT_EQ(state().lastCommittedSample.load(), step.commit);
     }
     EXPECT_EQ(state().totalSamples(), 494000u) << "the history keeps its samples";
-    EXPECT_THROW(node.callAction("transcribe", {{"start", "soon"}, {"end", 10}}), std::exception);
-    EXPECT_EQ(state().lastCommittedSample.load(), 494000u);
 }
 
 TEST_F(NodeActions, LoadModelReplacesOrDropsTheModelAndReportsIt)
@@ -82,28 +76,10 @@ TEST_F(NodeActions, LoadModelReplacesOrDropsTheModelAndReportsIt)
     EXPECT_TRUE(node.callAction("loadModel", {{"modelPath", "/no/such/model.bin"}}).hasError());
     EXPECT_EQ(state().lastCommittedSample.load(), 7000u) << "a failed load does not move the commit point";
     EXPECT_TRUE(node.callAction("transcribe", {}).hasError()) << "the old model is gone too";
-    EXPECT_THROW(node.callAction("loadModel", {}), std::out_of_range);
     ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
-    EXPECT_EQ(state().currentModelPath(), weightlessTinyModel());
     EXPECT_EQ(events.named("modelLoaded").at(1).data, CVAny(CVAnyMap{{"modelPath", weightlessTinyModel()}}));
     EXPECT_EQ(events.named("modelLoadFailed").at(0).data,
               CVAny(CVAnyMap{{"modelPath", "/no/such/model.bin"}, {"error", "Failed to initialize WhisperSTTNode"}}));
-}
-
-TEST(NodeConfiguration, KeysReachTheirParametersAndBadValuesMakeNoNode)
-{
-    WhisperSTTNode node({{"initializeModel", false}, {"numberOfThreads", 3}, {"singleSegment", true},
-                         {"suppressNonSpeechTokens", false}, {"suppressNonSpeechAnnotations", false},
-                         {"maxTokens", 5}, {"noSpeechThreshold", 0.25}, {"logProbThreshold", -0.5},
-                         {"reservedCoresForAudio", 2}, {"grammar", "Yes, no"}});
-    const auto& state = node.getImpl();
-    EXPECT_TRUE(state.params.n_threads == 3 && state.params.single_segment && state.params.max_tokens == 5);
-    EXPECT_FALSE(state.params.suppress_nst || state.params.suppress_blank || state.suppressNonSpeechAnnotations);
-    EXPECT_TRUE(state.params.no_speech_thold == 0.25f && state.params.logprob_thold == -0.5f);
-    EXPECT_TRUE(state.reservedCoresForAudio == 2 && state.params.n_grammar_rules == 2u);
-    EXPECT_THROW(WhisperSTTNode({{"initializeModel", "perhaps"}}), std::exception);
-    EXPECT_THROW(WhisperSTTNode({{"initializeModel", false}, {"numberOfThreads", 1e12}}), std::exception);
-    EXPECT_THROW(WhisperSTTNode(CVAnyMap{{"modelPath", writeNotAModel("not-a-model.bin")}}), std::runtime_error);
 }
 
 TEST(NodeModelLoading, TheVoiceActivityFlagHoldsForEveryLaterLoad)
@@ -115,8 +91,6 @@ TEST(NodeModelLoading, TheVoiceActivityFlagHoldsForEveryLaterLoad)
         ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
         EXPECT_EQ(node.getImpl().params.vad, vad);
     }
-    WhisperSTTNode missing(testModelConfig({{"vad", true}}));
-    EXPECT_FALSE(missing.getImpl().params.vad) << "no Silero model at " << missing.getImpl().settings.vadModelPath;
 }
 
 TEST(NodeModelLoading, ConcurrentLoadsLeaveAConsistentModel)
@@ -186,6 +160,7 @@ TEST(NodeTexts, EveryTextIsExact)
         "[WhisperSTTNode] loadModel failed: Failed to initialize WhisperSTTNode",
         "[WhisperSTTNode] Failed to load model: Failed to initialize WhisperSTTNode",
         "[WhisperSTTNode] Whisper STT only supports mono audio.",
+        "cannot convert string \"soon\" to int",
     };
 
     const NodeTypeInfo info = extensions::whisper::makeWhisperSTTNodeTypeInfo();
@@ -207,10 +182,17 @@ TEST(NodeTexts, EveryTextIsExact)
     error(bare.callAction("transcribe", {}));
     error(bare.callAction("Transcribe", {}));
     WhisperSTTNode({{"modelPath", "/no/such/model.bin"}});
+    EXPECT_THROW(WhisperSTTNode(CVAnyMap{{"modelPath", writeNotAModel("not-a-model.bin")}}), std::runtime_error);
     WhisperSTTNode(CVAnyMap{{"modelPath", weightlessTinyModel()}});
     WhisperSTTNode node(testModelConfig({{"vad", true}}));
+    EXPECT_FALSE(node.getImpl().params.vad) << "without the Silero model";
     error(node.callAction("transcribe", {}));
     error(node.callAction("transcribe", {{"start", 100}, {"end", 50}}));
+    try {
+        node.callAction("transcribe", {{"start", "soon"}, {"end", 10}});
+    } catch (const CVAnyConversionError& error) {
+        said.push_back(error.what());
+    }
     error(node.callAction("loadModel", {{"modelPath", "/no/such/model.bin"}, {"useGPU", "yes"}}));
     AudioBusFormat stereo{2, 48000.0};
     EXPECT_FALSE(node.setBusFormat(stereo));
@@ -219,9 +201,8 @@ TEST(NodeTexts, EveryTextIsExact)
 
     for (const std::string& text : table)
         EXPECT_NE(std::find(said.begin(), said.end(), text), said.end()) << text;
-    EXPECT_EQ(described, static_cast<std::size_t>(std::count_if(table.begin(), table.end(), [](const auto& text) {
-                  return text.rfind("[", 0) != 0 && text.rfind("Unknown action", 0) != 0;
-              }))) << "a description the table does not list";
+    for (std::size_t i = 0; i < described; ++i)
+        EXPECT_NE(std::find(table.begin(), table.end(), said[i]), table.end()) << "not in the table: " << said[i];
 }
 
 } // namespace

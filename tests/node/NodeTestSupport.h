@@ -56,13 +56,13 @@ public:
         CVAny data;
     };
 
-    explicit EventRecorder(EventEmitter& emitter)
-        : emitter(emitter), id(emitter.addListener(EventEmitter::kAnyEvent, [this](const std::string& name, const CVAny& data) {
-              std::lock_guard<std::mutex> lock(mutex);
-              events.push_back({name, data});
-              changed.notify_all();
-          }))
+    explicit EventRecorder(EventEmitter& emitter) : emitter(emitter)
     {
+        id = emitter.addListener(EventEmitter::kAnyEvent, [this](const std::string& name, const CVAny& data) {
+            std::lock_guard<std::mutex> lock(mutex);
+            events.push_back({name, data});
+            changed.notify_all();
+        });
     }
     ~EventRecorder() { emitter.removeListener(id); }
 
@@ -88,15 +88,13 @@ private:
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     std::vector<Event> events;
-    const EventEmitter::ListenerId id; // last: the listener may run as soon as it is added
+    EventEmitter::ListenerId id = 0;
 };
 
-/// A file that exists but is not a model.
-inline std::string writeNotAModel(const std::string& name)
+inline std::string writeNotAModel(const std::string& name) // a file that exists but is not a model
 {
-    const std::string path = std::string(CORVANE_TEST_DATA_DIR) + "/" + name;
-    std::ofstream(path) << "this is not a ggml model\n";
-    return path;
+    std::ofstream(std::string(CORVANE_TEST_DATA_DIR) + "/" + name) << "this is not a ggml model\n";
+    return std::string(CORVANE_TEST_DATA_DIR) + "/" + name;
 }
 
 } // namespace corvane::test

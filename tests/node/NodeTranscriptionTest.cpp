@@ -41,8 +41,7 @@ TEST_F(NodeTranscription, WindowsArePaddedCutOrDroppedAndEachRunEndsInOneEvent)
     ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
     ASSERT_TRUE(events->waitFor("transcribed", 1));
     const CVAnyMap& data = events->named("transcribed").at(0).data.asMap();
-    EXPECT_EQ(data.size(), 2u);
-    EXPECT_TRUE(data.at("text").isString());
+    EXPECT_TRUE(data.size() == 2 && data.at("text").isString());
     EXPECT_TRUE(std::regex_match(log.texts(kStartLine).at(0), std::regex(R"(\S+ timestamp=\d+)")));
     EXPECT_EQ(log.texts(kEndLine).at(0).substr(log.texts(kEndLine).at(0).find(" processingTime=")),
               " processingTime=" + std::to_string(data.at("processingTime").asInteger()) + "ms");
@@ -54,18 +53,17 @@ TEST_F(NodeTranscription, WindowsArePaddedCutOrDroppedAndEachRunEndsInOneEvent)
     EXPECT_NEAR(total, 32000, 64);
     ASSERT_TRUE(node->callAction("transcribe", {{"start", total - 20000}, {"end", total + 5000}}).isOk());
     ASSERT_TRUE(events->waitFor("transcribed", 2));
-    EXPECT_EQ(log.texts(kWindowLine), std::vector<std::string>{kWindowLine + "[" + std::to_string(total - 20000) + ", " +
-                                                                std::to_string(total + 5000) +
-                                                                ") reaches outside the retained audio; transcribing [" +
-                                                                std::to_string(total - 20000) + ", " +
-                                                                std::to_string(total) + ")."});
+    auto window = [](int start, int end) { return "[" + std::to_string(start) + ", " + std::to_string(end) + ")"; };
+    EXPECT_EQ(log.texts(kWindowLine), std::vector<std::string>{kWindowLine + window(total - 20000, total + 5000) +
+                                                                " reaches outside the retained audio; transcribing " +
+                                                                window(total - 20000, total) + "."});
     EXPECT_EQ(log.texts(kSizeLine).back(), kSizeLine + "20000 samples, audio_ctx=1000");
 
     // Entirely in the future: nothing is left, so nothing runs.
     ASSERT_TRUE(node->callAction("transcribe", {{"start", total + 100}, {"end", total + 900}}).isOk());
     ASSERT_TRUE(log.waitForCount(kWindowLine, 2, 5s));
-    EXPECT_EQ(log.texts(kWindowLine).back(), kWindowLine + "[" + std::to_string(total + 100) + ", " +
-                                                 std::to_string(total + 900) + ") holds no retained audio; request dropped.");
+    EXPECT_EQ(log.texts(kWindowLine).back(),
+              kWindowLine + window(total + 100, total + 900) + " holds no retained audio; request dropped.");
     std::this_thread::sleep_for(150ms);
     EXPECT_EQ(events->named("transcribed").size(), 2u);
     EXPECT_EQ(log.count(kEndLine), 2u);
@@ -116,9 +114,7 @@ TEST_F(NodeTranscription, DestroyingTheNodeWaitsForARunningRunAndNoLongerWhenIdl
 // of it, cannot reach what the run reads.
 TEST_F(NodeTranscription, ASlowLogSinkCannotLetNewAudioIntoTheRunsWindow)
 {
-    std::vector<float> audio(35 * 16000);
-    for (std::size_t i = 0; i < audio.size(); ++i)
-        audio[i] = 0.5f * static_cast<float>(std::sin(0.001 * static_cast<double>(i)));
+    const std::vector<float> audio = sine(3.0, 16000.0, 35.0);
     feed(*node, audio, 16000.0, 160);
 
     const std::vector<float> later(3 * 16000, 0.9f);

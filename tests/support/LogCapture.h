@@ -39,7 +39,6 @@ public:
         return result;
     }
     std::size_t count(const std::string& prefix) const { return texts(prefix).size(); }
-
     /// Polls until count(prefix) reaches n; false on timeout.
     bool waitForCount(const std::string& prefix, std::size_t n,
                       std::chrono::milliseconds timeout = std::chrono::seconds(60)) const
