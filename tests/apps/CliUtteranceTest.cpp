@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "CliTestSupport.h"
+#include "ProgramRun.h"
 #include "TestModels.h"
 
 namespace corvane::test {

@@ -1,223 +1,213 @@
-// The node's actions. No audio goes through consume() here, so no worker runs:
-// the tests see the posted requests as they were stored.
+// The node's model loads, actions and every text it says. No audio goes through
+// consume() here, so no worker runs: the tests see the posted requests as stored.
+
+#include <algorithm>
+#include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "LogCapture.h"
+#include "ModelLocation.h"
 #include "NodeTestSupport.h"
+#include "WhisperSTTNodeTypeInfo.h"
 
 namespace corvane::test {
 namespace {
 
-constexpr uint64_t kCapacity = 480000;
+using Request = std::tuple<uint32_t, uint32_t, bool>; // start, end, pending
 
 class NodeActions : public ::testing::Test {
 protected:
-    void SetUp() override { node = std::make_unique<WhisperSTTNode>(testModelConfig()); }
-
-    WhisperSTTNode::Impl& state() { return node->getImpl(); }
+    WhisperSTTNode::Impl& state() { return node.getImpl(); }
+    Request request() { return {state().transcribeStart, state().transcribeEnd, state().transcribeRequested}; }
 
     /// Appends silence to the history without starting the worker.
-    void receive(uint64_t samples)
-    {
-        std::vector<float> block(8192, 0.0f);
-        while (samples > 0) {
-            const auto n = static_cast<uint32_t>(std::min<uint64_t>(samples, block.size()));
-            state().history->write(block.data(), n);
-            samples -= n;
-        }
-    }
+    void receive(uint32_t samples) { state().history->write(std::vector<float>(samples).data(), samples); }
 
-    Result<CVAny> transcribe(CVAnyMap params = {}) { return node->callAction("transcribe", params); }
-
-    struct Request {
-        uint32_t start;
-        uint32_t end;
-        bool pending;
-        bool operator==(const Request&) const = default;
-    };
-    Request request()
-    {
-        return {state().transcribeStart.load(), state().transcribeEnd.load(), state().transcribeRequested.load()};
-    }
-    uint64_t commitPoint() { return state().lastCommittedSample.load(); }
-
-    std::unique_ptr<WhisperSTTNode> node;
+    WhisperSTTNode node{testModelConfig()};
 };
 
-TEST_F(NodeActions, TranscribeWithoutAModelIsRefusedAndChangesNothing)
+TEST_F(NodeActions, WindowsRunFromTheCommitPointAndBadOnesChangeNothing)
 {
-    WhisperSTTNode bare({{"initializeModel", false}});
-    LogCapture log;
-    const auto result = bare.callAction("transcribe", {});
-    ASSERT_TRUE(result.hasError());
-    EXPECT_EQ(result.getError().getMessage(), "[WhisperSTTNode] No model loaded; call 'loadModel' first.");
-    EXPECT_TRUE(log.lines().empty());
-    EXPECT_FALSE(bare.getImpl().transcribeRequested.load());
+    const struct Step {
+        const char* what;
+        uint32_t receive;
+        std::string action;
+        CVAnyMap params;
+        bool accepted;
+        Request request; ///< pending is cleared before each step
+        uint64_t commit;
+    } steps[] = {
+        {"no audio yet: a skip, not an error", 0, "transcribe", {}, true, {0, 0, false}, 0},
+        {"default window", 1000, "transcribe", {}, true, {0, 1000, true}, 1000},
+        {"no new audio", 0, "transcribe", {}, true, {0, 1000, false}, 1000},
+        {"a lone start is ignored", 2500, "transcribe", {{"start", 100}}, true, {1000, 3500, true}, 3500},
+        {"explicit window", 1500, "transcribe", {{"start", 100}, {"end", 4000}}, true, {100, 4000, true}, 4000},
+        {"the next default starts at its end", 0, "transcribe", {}, true, {4000, 5000, true}, 5000},
+        {"end past the newest sample", 0, "transcribe", {{"start", 0}, {"end", 90000}}, true, {0, 90000, true}, 90000},
+        {"the next default pulls it back", 0, "transcribe", {}, true, {0, 90000, false}, 5000},
+        {"end before start", 0, "transcribe", {{"start", 100}, {"end", 50}}, false, {0, 90000, false}, 5000},
+        {"empty", 0, "transcribe", {{"start", 100}, {"end", 100}}, false, {0, 90000, false}, 5000},
+        {"capped to the newest 30 s", 487000, "transcribe", {}, true, {12000, 492000, true}, 492000},
+        {"reset moves only the commit point", 2000, "resetTranscribeWindow", {}, true, {12000, 492000, false}, 494000},
+        {"nothing since the reset", 0, "transcribe", {}, true, {12000, 492000, false}, 494000},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        receive(step.receive);
+        state().transcribeRequested = false;
+        EXPECT_EQ(node.callAction(step.action, step.params).isOk(), step.accepted);
+        EXPECT_EQ(request(), step.request);
+        EXPECT_EQ(state().lastCommittedSample.load(), step.commit);
+    }
+    EXPECT_EQ(state().totalSamples(), 494000u) << "the history keeps its samples";
 }
 
-TEST_F(NodeActions, DefaultWindowsRunFromTheCommitPointToTheNewestSample)
+TEST_F(NodeActions, LoadModelReplacesOrDropsTheModelAndReportsIt)
 {
-    LogCapture log;
-    const std::string skipped = "[WhisperSTTNode] Action 'transcribe': no new audio since last commit, skipping.";
-
-    // Before any audio there is nothing to do, and that is not an error.
-    EXPECT_TRUE(transcribe().isOk());
-    EXPECT_TRUE(log.contains(skipped));
-    EXPECT_FALSE(request().pending);
-
-    receive(1000);
-    EXPECT_TRUE(transcribe().isOk());
-    EXPECT_EQ(request(), (Request{0, 1000, true}));
-    EXPECT_EQ(commitPoint(), 1000u);
-
-    log.clear();
-    EXPECT_TRUE(transcribe().isOk());
-    EXPECT_TRUE(log.contains(skipped));
-    EXPECT_EQ(commitPoint(), 1000u);
-
-    receive(2500);
-    EXPECT_TRUE(transcribe().isOk());
-    EXPECT_EQ(request(), (Request{1000, 3500, true}));
-}
-
-TEST_F(NodeActions, DefaultWindowIsCappedToTheNewestThirtySeconds)
-{
-    receive(kCapacity + 12345);
-    EXPECT_TRUE(transcribe().isOk());
-    EXPECT_EQ(request(), (Request{12345, static_cast<uint32_t>(kCapacity + 12345), true}));
-    EXPECT_EQ(commitPoint(), kCapacity + 12345);
-}
-
-TEST_F(NodeActions, ALoneStartOrEndIsIgnored)
-{
-    receive(4000);
-    EXPECT_TRUE(transcribe({{"start", 100}}).isOk());
-    EXPECT_EQ(request(), (Request{0, 4000, true}));
-    receive(1000);
-    EXPECT_TRUE(transcribe({{"end", 100}}).isOk());
-    EXPECT_EQ(request(), (Request{4000, 5000, true}));
-}
-
-TEST_F(NodeActions, AnExplicitWindowIsPostedAndMovesTheCommitPointToItsEnd)
-{
-    receive(50000);
-    LogCapture log;
-    EXPECT_TRUE(transcribe({{"start", 100}, {"end", 20000}}).isOk());
-    EXPECT_EQ(request(), (Request{100, 20000, true}));
-    EXPECT_EQ(commitPoint(), 20000u);
-    EXPECT_TRUE(log.contains("[WhisperSTTNode] Action 'transcribe' called, start of samples: 100, end of samples: 20000"));
-
-    // The next default window starts where the explicit one ended.
-    EXPECT_TRUE(transcribe().isOk());
-    EXPECT_EQ(request(), (Request{20000, 50000, true}));
-}
-
-TEST_F(NodeActions, AnExplicitEndPastTheNewestSampleIsPulledBackByTheNextDefaultWindow)
-{
-    receive(1000);
-    EXPECT_TRUE(transcribe({{"start", 0}, {"end", 90000}}).isOk());
-    EXPECT_EQ(commitPoint(), 90000u);
-    EXPECT_TRUE(transcribe().isOk());
-    EXPECT_EQ(commitPoint(), 1000u);
-    EXPECT_EQ(request(), (Request{0, 90000, true})) << "the skip posts nothing new";
-}
-
-TEST_F(NodeActions, UnconvertibleWindowValuesRaiseBeforeAnythingChanges)
-{
-    receive(1000);
-    EXPECT_THROW(transcribe({{"start", "soon"}, {"end", 10}}), std::exception);
-    EXPECT_THROW(transcribe({{"start", 0}, {"end", 1e12}}), std::exception);
-    EXPECT_EQ(commitPoint(), 0u);
-    EXPECT_FALSE(request().pending);
-}
-
-TEST_F(NodeActions, ResetMovesOnlyTheCommitPoint)
-{
-    receive(8000);
-    EXPECT_TRUE(transcribe().isOk());
-    receive(2000);
-    LogCapture log;
-    EXPECT_TRUE(node->callAction("resetTranscribeWindow", {{"ignored", 1}}).isOk());
-    EXPECT_TRUE(log.lines().empty());
-    EXPECT_EQ(commitPoint(), 10000u);
-    EXPECT_EQ(request(), (Request{0, 8000, true})) << "a pending request stays pending";
-    EXPECT_EQ(state().totalSamples(), 10000u) << "the history keeps its samples";
-
-    EXPECT_TRUE(transcribe().isOk());
-    EXPECT_TRUE(log.contains("[WhisperSTTNode] Action 'transcribe': no new audio since last commit, skipping."));
-}
-
-TEST_F(NodeActions, LoadModelReplacesTheModelAndReportsIt)
-{
-    EventRecorder events(*node);
+    EventRecorder events(node);
     receive(7000);
     state().transcribeRequested = true; // a request aimed at the old model
-    LogCapture log;
-
-    const auto result = node->callAction("loadModel", {{"modelPath", weightlessBaseModel()}});
-    ASSERT_TRUE(result.isOk()) << result.getError().getMessage();
-    EXPECT_TRUE(result.getValue().isEmpty());
+    ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessBaseModel()}}).isOk());
     EXPECT_FALSE(state().transcribeRequested.load()) << "the old model's request is dropped";
-    EXPECT_EQ(commitPoint(), 7000u);
-    EXPECT_EQ(state().currentModelPath(), weightlessBaseModel());
-
-    const auto lines = log.texts("[WhisperSTTNode] ");
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "[WhisperSTTNode] Initializing with GPU: DISABLED") << "loadModel defaults to CPU";
-    EXPECT_EQ(lines[1], "[WhisperSTTNode] Initialized successfully");
-
-    const auto loaded = events.named("modelLoaded");
-    ASSERT_EQ(loaded.size(), 1u);
-    EXPECT_EQ(loaded[0].data, CVAny(CVAnyMap{{"modelPath", weightlessBaseModel()}}));
-}
-
-TEST_F(NodeActions, LoadModelWithAnUnreadableGpuFlagWarnsAndUsesTheCpu)
-{
-    LogCapture log;
-    const auto result = node->callAction("loadModel", {{"modelPath", weightlessTinyModel()}, {"useGPU", "yes"}});
-    EXPECT_TRUE(result.isOk());
-    EXPECT_TRUE(log.contains("[WhisperSTTNode] Invalid value for 'useGPU'."));
-    EXPECT_TRUE(log.contains("[WhisperSTTNode] Initializing with GPU: DISABLED"));
-}
-
-TEST_F(NodeActions, AFailedLoadLeavesNoModelAndSaysWhy)
-{
-    EventRecorder events(*node);
+    EXPECT_EQ(state().lastCommittedSample.load(), 7000u);
     receive(3000);
+    EXPECT_TRUE(node.callAction("loadModel", {{"modelPath", "/no/such/model.bin"}}).hasError());
+    EXPECT_EQ(state().lastCommittedSample.load(), 7000u) << "a failed load does not move the commit point";
+    EXPECT_TRUE(node.callAction("transcribe", {}).hasError()) << "the old model is gone too";
+    ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
+    EXPECT_EQ(events.named("modelLoaded").at(1).data, CVAny(CVAnyMap{{"modelPath", weightlessTinyModel()}}));
+    EXPECT_EQ(events.named("modelLoadFailed").at(0).data,
+              CVAny(CVAnyMap{{"modelPath", "/no/such/model.bin"}, {"error", "Failed to initialize WhisperSTTNode"}}));
+}
+
+TEST(NodeModelLoading, TheVoiceActivityFlagHoldsForEveryLaterLoad)
+{
+    const std::string fakeVad = writeNotAModel("silero-stand-in.bin"); // only its existence matters
+    for (const bool vad : {true, false}) {
+        WhisperSTTNode node({{"initializeModel", false}, {"vad", vad}});
+        node.getImpl().settings.vadModelPath = fakeVad;
+        LogCapture log;
+        ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
+        // Asked for, the stand-in is tried (and refused by whisper.cpp); not asked for, it is left alone.
+        EXPECT_EQ(log.count("[WhisperSTTNode] Could not load the VAD model at " + fakeVad), vad ? 1u : 0u);
+        EXPECT_FALSE(node.getImpl().params.vad) << "the node runs voice-activity detection itself";
+    }
+}
+
+TEST(NodeModelLoading, ConcurrentLoadsLeaveAConsistentModel)
+{
+    WhisperSTTNode node({{"initializeModel", false}});
+    const std::string tiny = weightlessTinyModel(), base = weightlessBaseModel();
+    std::thread first([&] { node.getImpl().initializeContext(tiny, false, false); });
+    std::thread second([&] { node.getImpl().initializeContext(base, false, false); });
+    first.join();
+    second.join();
+    // Whichever load ran last owns both the context and the path.
+    const std::string path = node.getImpl().currentModelPath();
+    ASSERT_TRUE(path == tiny || path == base);
+    EXPECT_EQ(whisper_model_n_audio_layer(node.getImpl().context.get()), path == tiny ? 4 : 6);
+}
+
+// The node type's description flattened to "path: value | value..." lines, a
+// map of plain values on one line, values as CVAny writes them.
+void describe(const std::string& path, const CVAnyMap& map, std::vector<std::string>& lines)
+{
+    std::string values;
+    for (const auto& [key, value] : map) {
+        if (value.isMap())
+            describe(path + "." + key, value.asMap(), lines);
+        else
+            values += (values.empty() ? "" : " | ") + value.toString();
+    }
+    if (!values.empty())
+        lines.push_back(path + ": " + values);
+}
+
+TEST(NodeTexts, EveryTextIsExact)
+{
+    const std::vector<std::string> table{
+        R"(type: Whisper/STT "Whisper Speech-to-Text" Voice,AI)",
+        R"(description: A speech-to-text node using the Whisper model.)",
+        R"(actions.loadModel: "Loads a ggml Whisper model from an absolute file path. Emits modelLoaded or modelLoadFailed.")",
+        R"(actions.loadModel.parameters.modelPath: "Absolute path to the .bin ggml model file." | false | "modelPath" | "string")",
+        R"(actions.loadModel.parameters.useGPU: "Enable GPU (Metal) acceleration." | true | "useGPU" | "boolean")",
+        R"(actions.resetTranscribeWindow: "Clears the input buffer and resets the since-last-transcribe window to 'now'. Call after routing audio to this node (e.g. after flipping a BusSwitch) so stale/silent audio is not transcribed.")",
+        R"(actions.transcribe: "Triggers transcription of the current input buffer. When start/end are omitted, transcribes everything received since the previous transcribe call (capped to the 30 s window).")",
+        R"(actions.transcribe.parameters.end: "End sample index for transcription (16 kHz, absolute). Optional: omit together with 'start'." | true | "end" | "int")",
+        R"(actions.transcribe.parameters.start: "Start sample index for transcription (16 kHz, absolute). Optional: omit together with 'end' to transcribe since the last transcribe call." | true | "start" | "int")",
+        R"(configuration.flashAttention: "Use flash attention in whisper.cpp for every model load, including loadModel. On a CPU it roughly halves the time of a run. Default: false." | true | "flashAttention" | "boolean")",
+        R"(events.modelLoadFailed.data.error: "Failure reason." | "error" | "string")",
+        R"(events.modelLoadFailed.data.modelPath: "Path of the model that failed." | "modelPath" | "string")",
+        R"(events.modelLoadFailed: "Emitted when loading a model fails." | "modelLoadFailed")",
+        R"(events.modelLoaded.data.modelPath: "Path of the loaded model." | "modelPath" | "string")",
+        R"(events.modelLoaded: "Emitted when a model is loaded successfully." | "modelLoaded")",
+        R"(events.transcribed.data.processingTime: "Time taken for transcription in milliseconds." | "processingTime" | "int")",
+        R"(events.transcribed.data.text: "The transcribed text." | "text" | "string")",
+        R"(events.transcribed: "Emitted when transcription is completed." | "transcribed")",
+        "[WhisperSTTNode] Unknown configuration key: Bogus",
+        "[WhisperSTTNode] numberOfThreads 0 is below 1; using 1 thread.",
+        "[WhisperSTTNode] No model loaded; call 'loadModel' first.",
+        "Unknown action: Transcribe",
+        "[WhisperSTTNode] modelPath does not exist: /no/such/model.bin",
+        "[WhisperSTTNode] Initializing with GPU: ENABLED",
+        "[WhisperSTTNode] Initializing with GPU: DISABLED",
+        "[WhisperSTTNode] Initialized successfully",
+        "[WhisperSTTNode] VAD model not found at " + extensions::whisper::defaultVadModelPath() +
+            "; transcribing without voice-activity detection.",
+        "[WhisperSTTNode] Action 'transcribe': no new audio since last commit, skipping.",
+        "[WhisperSTTNode] Action 'transcribe' called, start of samples: 100, end of samples: 50",
+        "[WhisperSTTNode] Invalid transcribe window: 'end' (50) must be greater than 'start' (100).",
+        "[WhisperSTTNode] Invalid value for 'useGPU'.",
+        "[WhisperSTTNode] Error Initializing",
+        "[WhisperSTTNode] loadModel failed: Failed to initialize WhisperSTTNode",
+        "[WhisperSTTNode] Failed to load model: Failed to initialize WhisperSTTNode",
+        "[WhisperSTTNode] Whisper STT only supports mono audio.",
+        "cannot convert string \"soon\" to int",
+    };
+
+    const NodeTypeInfo info = extensions::whisper::makeWhisperSTTNodeTypeInfo();
+    std::vector<std::string> said{"type: " + info.getQualifiedName() + " \"" + info.displayName + "\" " +
+                                      info.categories.at(0) + "," + info.categories.at(1),
+                                  "description: " + info.description};
+    describe("actions", info.actions, said);
+    describe("configuration", info.configuration, said);
+    describe("events", info.events, said);
+    EXPECT_TRUE(info.properties.empty() && info.categories.size() == 2);
+    const auto described = said.size();
+
     LogCapture log;
+    auto error = [&](const Result<CVAny>& result) {
+        if (result.hasError())
+            said.push_back(result.getError().getMessage());
+    };
+    WhisperSTTNode bare({{"initializeModel", false}, {"numberOfThreads", 0}, {"Bogus", 1}});
+    EXPECT_EQ(bare.getImpl().params.n_threads, 1);
+    error(bare.callAction("transcribe", {}));
+    error(bare.callAction("Transcribe", {}));
+    WhisperSTTNode({{"modelPath", "/no/such/model.bin"}});
+    EXPECT_THROW(WhisperSTTNode(CVAnyMap{{"modelPath", writeNotAModel("not-a-model.bin")}}), std::runtime_error);
+    WhisperSTTNode(CVAnyMap{{"modelPath", weightlessTinyModel()}});
+    WhisperSTTNode node(testModelConfig({{"vad", true}}));
+    EXPECT_FALSE(node.getImpl().params.vad) << "without the Silero model";
+    error(node.callAction("transcribe", {}));
+    error(node.callAction("transcribe", {{"start", 100}, {"end", 50}}));
+    try {
+        node.callAction("transcribe", {{"start", "soon"}, {"end", 10}});
+    } catch (const CVAnyConversionError& error) {
+        said.push_back(error.what());
+    }
+    error(node.callAction("loadModel", {{"modelPath", "/no/such/model.bin"}, {"useGPU", "yes"}}));
+    AudioBusFormat stereo{2, 48000.0};
+    EXPECT_FALSE(node.setBusFormat(stereo));
+    for (const std::string& line : log.texts())
+        said.push_back(line);
 
-    const auto result = node->callAction("loadModel", {{"modelPath", "/no/such/model.bin"}});
-    ASSERT_TRUE(result.hasError());
-    EXPECT_EQ(result.getError().getMessage(), "[WhisperSTTNode] Failed to load model: Failed to initialize WhisperSTTNode");
-    EXPECT_TRUE(log.contains("[WhisperSTTNode] loadModel failed: Failed to initialize WhisperSTTNode"));
-    EXPECT_EQ(commitPoint(), 0u) << "a failed load does not move the commit point";
-
-    const auto failed = events.named("modelLoadFailed");
-    ASSERT_EQ(failed.size(), 1u);
-    EXPECT_EQ(failed[0].data, CVAny(CVAnyMap{{"modelPath", "/no/such/model.bin"},
-                                             {"error", "Failed to initialize WhisperSTTNode"}}));
-    EXPECT_TRUE(events.named("modelLoaded").empty());
-
-    // The old model is gone too.
-    EXPECT_EQ(transcribe().getError().getMessage(), "[WhisperSTTNode] No model loaded; call 'loadModel' first.");
-
-    // A later good load brings the node back.
-    EXPECT_TRUE(node->callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
-    EXPECT_TRUE(transcribe().isOk());
-}
-
-TEST_F(NodeActions, LoadModelWithoutAPathRaises)
-{
-    EXPECT_THROW(node->callAction("loadModel", {}), std::out_of_range);
-    EXPECT_TRUE(state().modelReady.load());
-}
-
-TEST_F(NodeActions, OtherNamesGoToTheBaseClass)
-{
-    const auto result = node->callAction("Transcribe", {});
-    ASSERT_TRUE(result.hasError());
-    EXPECT_EQ(result.getError().getMessage(), "Unknown action: Transcribe");
+    for (const std::string& text : table)
+        EXPECT_NE(std::find(said.begin(), said.end(), text), said.end()) << text;
+    for (std::size_t i = 0; i < described; ++i)
+        EXPECT_NE(std::find(table.begin(), table.end(), said[i]), table.end()) << "not in the table: " << said[i];
 }
 
 } // namespace

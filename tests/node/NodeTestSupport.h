@@ -1,10 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -19,7 +20,7 @@ namespace corvane::test {
 
 using extensions::whisper::WhisperSTTNode;
 
-/// Configuration for a node on the weight-less test model, CPU only.
+/// A node on the weight-less test model, CPU only, plus `extra` keys.
 inline CVAnyMap testModelConfig(CVAnyMap extra = {})
 {
     CVAnyMap config{{"modelPath", weightlessTinyModel()}, {"useGPU", false}, {"numberOfThreads", 2}};
@@ -32,9 +33,9 @@ inline CVAnyMap testModelConfig(CVAnyMap extra = {})
 inline void feed(WhisperSTTNode& node, const std::vector<float>& samples, double rate, std::size_t blockFrames)
 {
     for (std::size_t offset = 0; offset < samples.size(); offset += blockFrames) {
-        const auto frames = static_cast<uint32_t>(std::min(blockFrames, samples.size() - offset));
         AudioBus bus;
-        bus.setBuffer(AudioBuffer<float>(const_cast<float*>(samples.data() + offset), frames, rate));
+        bus.setBuffer(AudioBuffer<float>(const_cast<float*>(samples.data() + offset),
+                                         static_cast<uint32_t>(std::min(blockFrames, samples.size() - offset)), rate));
         node.consume(bus);
     }
 }
@@ -47,7 +48,7 @@ inline std::vector<float> sine(double frequency, double rate, double seconds, fl
     return samples;
 }
 
-/// Collects a node's events (from any thread) and lets the test wait for them.
+/// Collects an emitter's events (from any thread); the test waits for them.
 class EventRecorder {
 public:
     struct Event {
@@ -58,56 +59,42 @@ public:
     explicit EventRecorder(EventEmitter& emitter) : emitter(emitter)
     {
         id = emitter.addListener(EventEmitter::kAnyEvent, [this](const std::string& name, const CVAny& data) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                events.push_back({name, data});
-            }
+            std::lock_guard<std::mutex> lock(mutex);
+            events.push_back({name, data});
             changed.notify_all();
         });
     }
     ~EventRecorder() { emitter.removeListener(id); }
 
-    std::vector<Event> all() const
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return events;
-    }
-
     std::vector<Event> named(const std::string& name) const
     {
+        std::lock_guard<std::mutex> lock(mutex);
         std::vector<Event> result;
-        for (const auto& event : all())
-            if (event.name == name)
-                result.push_back(event);
+        std::copy_if(events.begin(), events.end(), std::back_inserter(result), [&](const Event& e) { return e.name == name; });
         return result;
     }
 
-    bool waitFor(const std::string& name, std::size_t n,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(120)) const
+    bool waitFor(const std::string& name, std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(120)) const
     {
         std::unique_lock<std::mutex> lock(mutex);
         return changed.wait_for(lock, timeout, [&] {
-            std::size_t found = 0;
-            for (const auto& event : events)
-                found += event.name == name ? 1 : 0;
-            return found >= n;
+            return std::count_if(events.begin(), events.end(), [&](const Event& e) { return e.name == name; }) >=
+                   static_cast<std::ptrdiff_t>(n);
         });
     }
 
 private:
     EventEmitter& emitter;
-    EventEmitter::ListenerId id = 0;
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     std::vector<Event> events;
+    EventEmitter::ListenerId id = 0;
 };
 
-/// A file that exists but is not a model.
-inline std::string writeNotAModel(const std::string& name)
+inline std::string writeNotAModel(const std::string& name) // a file that exists but is not a model
 {
-    const std::string path = std::string(CORVANE_TEST_DATA_DIR) + "/" + name;
-    std::ofstream(path) << "this is not a ggml model\n";
-    return path;
+    std::ofstream(std::string(CORVANE_TEST_DATA_DIR) + "/" + name) << "this is not a ggml model\n";
+    return std::string(CORVANE_TEST_DATA_DIR) + "/" + name;
 }
 
 } // namespace corvane::test

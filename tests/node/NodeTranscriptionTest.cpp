@@ -2,6 +2,8 @@
 // consume(), "transcribe", the worker's run and the "transcribed" event.
 
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -18,245 +20,138 @@ using namespace std::chrono_literals;
 const std::string kStartLine = "[LATENCY][WHISPER_START] timestamp=";
 const std::string kEndLine = "[LATENCY][WHISPER_END] timestamp=";
 const std::string kSizeLine = "[WhisperSTTNode] Final processing buffer size: ";
+const std::string kWindowLine = "[WhisperSTTNode] Transcription window ";
 
 class NodeTranscription : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        node = std::make_unique<WhisperSTTNode>(testModelConfig());
-        events = std::make_unique<EventRecorder>(*node);
-    }
-    void TearDown() override
-    {
-        events.reset();
-        node.reset();
-    }
-
-    WhisperSTTNode::Impl& state() { return node->getImpl(); }
-
-    void feedSeconds(double seconds, double rate = 48000.0)
+    void feedSeconds(double seconds, double rate)
     {
         feed(*node, sine(440.0, rate, seconds), rate, static_cast<std::size_t>(rate / 100));
     }
 
-    /// Waits until the worker has been idle for a moment, so "no event" means
-    /// none is coming.
-    void settle() { std::this_thread::sleep_for(150ms); }
-
     LogCapture log;
-    std::unique_ptr<WhisperSTTNode> node;
-    std::unique_ptr<EventRecorder> events;
+    std::unique_ptr<WhisperSTTNode> node = std::make_unique<WhisperSTTNode>(testModelConfig());
+    std::unique_ptr<EventRecorder> events = std::make_unique<EventRecorder>(*node);
 };
 
-TEST_F(NodeTranscription, OneRequestGivesOneEventWithTextAndProcessingTime)
+TEST_F(NodeTranscription, WindowsArePaddedCutOrDroppedAndEachRunEndsInOneEvent)
 {
-    feedSeconds(1.5);
+    feedSeconds(0.5, 16000.0); // passes the resampler untouched
+    ASSERT_EQ(node->getImpl().totalSamples(), 8000u);
+    ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
+    ASSERT_TRUE(events->waitFor("transcribed", 1));
+    const CVAnyMap& data = events->named("transcribed").at(0).data.asMap();
+    EXPECT_TRUE(data.size() == 2 && data.at("text").isString());
+    EXPECT_TRUE(std::regex_match(log.texts(kStartLine).at(0), std::regex(R"(\S+ timestamp=\d+)")));
+    EXPECT_EQ(log.texts(kEndLine).at(0).substr(log.texts(kEndLine).at(0).find(" processingTime=")),
+              " processingTime=" + std::to_string(data.at("processingTime").asInteger()) + "ms");
+    EXPECT_EQ(log.texts(kSizeLine), std::vector<std::string>{kSizeLine + "17000 samples, audio_ctx=1000"});
+
     // 1.5 s at 48 kHz arrive as about 24000 samples at 16 kHz.
-    EXPECT_NEAR(static_cast<double>(state().totalSamples()), 24000.0, 64.0);
-    ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
-
-    ASSERT_TRUE(events->waitFor("transcribed", 1));
-    settle();
-    const auto transcribed = events->named("transcribed");
-    ASSERT_EQ(transcribed.size(), 1u);
-    const CVAnyMap& data = transcribed[0].data.asMap();
-    EXPECT_EQ(data.size(), 2u);
-    EXPECT_TRUE(data.at("text").isString());
-    ASSERT_TRUE(data.at("processingTime").isInteger());
-    EXPECT_GE(data.at("processingTime").asInteger(), 0);
-
-    const auto starts = log.texts(kStartLine);
-    const auto ends = log.texts(kEndLine);
-    ASSERT_EQ(starts.size(), 1u);
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_TRUE(std::regex_match(starts[0], std::regex(R"(\[LATENCY\]\[WHISPER_START\] timestamp=\d+)")));
-    EXPECT_TRUE(std::regex_match(ends[0], std::regex(R"(\[LATENCY\]\[WHISPER_END\] timestamp=\d+ processingTime=\d+ms)")));
-    EXPECT_NE(ends[0].find("processingTime=" + std::to_string(data.at("processingTime").asInteger()) + "ms"),
-              std::string::npos);
-
-    const auto sizes = log.texts(kSizeLine);
-    ASSERT_EQ(sizes.size(), 1u);
-    EXPECT_EQ(sizes[0], kSizeLine + std::to_string(state().totalSamples()) + " samples, audio_ctx=1000");
-    EXPECT_EQ(log.count("[WhisperSTTNode] Transcription: "), 1u);
-}
-
-TEST_F(NodeTranscription, AShortWindowIsPaddedToTheMinimumRun)
-{
-    feedSeconds(0.5);
-    ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
-    ASSERT_TRUE(events->waitFor("transcribed", 1));
-    EXPECT_EQ(log.texts(kSizeLine), (std::vector<std::string>{kSizeLine + "17000 samples, audio_ctx=1000"}));
-}
-
-TEST_F(NodeTranscription, TheCallbackRunsBeforeTheEvent)
-{
-    std::vector<std::string> order;
-    std::mutex orderMutex;
-    std::condition_variable ordered;
-    auto record = [&](const char* what) {
-        std::lock_guard<std::mutex> lock(orderMutex);
-        order.push_back(what);
-        ordered.notify_all();
-    };
-    node->setTranscriptionCallback([&](const std::string&, int32_t ms) {
-        EXPECT_GE(ms, 0);
-        record("callback");
-    });
-    const auto id = node->addListener("transcribed", [&](const std::string&, const CVAny&) { record("event"); });
-
-    feedSeconds(0.3);
-    ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
-    std::unique_lock<std::mutex> lock(orderMutex);
-    ASSERT_TRUE(ordered.wait_for(lock, 120s, [&] { return order.size() >= 2; }));
-    EXPECT_EQ(order, (std::vector<std::string>{"callback", "event"}));
-    lock.unlock();
-    node->removeListener(id);
-}
-
-TEST_F(NodeTranscription, ARequestPendingDuringAReloadIsDropped)
-{
-    // The request is posted before any audio, so no worker can take it before
-    // the reload clears it.
-    state().history->write(std::vector<float>(20000, 0.0f).data(), 20000);
-    ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
-    ASSERT_TRUE(state().transcribeRequested.load());
-    ASSERT_TRUE(node->callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
-
-    feedSeconds(0.2); // starts the worker
-    settle();
-    EXPECT_TRUE(events->named("transcribed").empty());
-
-    // The next request after the reload is served normally.
-    ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
-    ASSERT_TRUE(events->waitFor("transcribed", 1));
-}
-
-TEST_F(NodeTranscription, ARequestWithNoModelIsLoggedAndDropped)
-{
-    feedSeconds(0.2);
-    ASSERT_TRUE(node->callAction("loadModel", {{"modelPath", "/no/such/model.bin"}}).hasError());
-    // The action refuses without a model, so post the request as a racing
-    // "transcribe" from before the failed load would have.
-    state().transcribeStart = 0;
-    state().transcribeEnd = 1000;
-    state().transcribeRequested = true;
-    ASSERT_TRUE(log.waitForCount("[WhisperSTTNode] Transcription triggered but no model is loaded.", 1, 5s));
-    settle();
-    EXPECT_TRUE(events->named("transcribed").empty());
-    EXPECT_EQ(log.count(kStartLine), 0u);
-}
-
-TEST_F(NodeTranscription, WindowsReachingOutsideTheHistoryAreCutOrDropped)
-{
-    feedSeconds(2.0);
-    const auto total = static_cast<int>(state().totalSamples());
-
-    // Past the newest sample: cut to it, with a warning.
+    feedSeconds(1.5, 48000.0);
+    const auto total = static_cast<int>(node->getImpl().totalSamples());
+    EXPECT_NEAR(total, 32000, 64);
     ASSERT_TRUE(node->callAction("transcribe", {{"start", total - 20000}, {"end", total + 5000}}).isOk());
-    ASSERT_TRUE(events->waitFor("transcribed", 1));
-    EXPECT_EQ(log.count("[WhisperSTTNode] Transcription window "), 1u);
+    ASSERT_TRUE(events->waitFor("transcribed", 2));
+    auto window = [](int start, int end) { return "[" + std::to_string(start) + ", " + std::to_string(end) + ")"; };
+    EXPECT_EQ(log.texts(kWindowLine), std::vector<std::string>{kWindowLine + window(total - 20000, total + 5000) +
+                                                                " reaches outside the retained audio; transcribing " +
+                                                                window(total - 20000, total) + "."});
     EXPECT_EQ(log.texts(kSizeLine).back(), kSizeLine + "20000 samples, audio_ctx=1000");
 
     // Entirely in the future: nothing is left, so nothing runs.
     ASSERT_TRUE(node->callAction("transcribe", {{"start", total + 100}, {"end", total + 900}}).isOk());
-    ASSERT_TRUE(log.waitForCount("[WhisperSTTNode] Transcription window ", 2, 5s));
-    settle();
-    EXPECT_EQ(events->named("transcribed").size(), 1u);
-    EXPECT_NE(log.texts("[WhisperSTTNode] Transcription window ").back().find("request dropped"), std::string::npos);
+    ASSERT_TRUE(log.waitForCount(kWindowLine, 2, 5s));
+    EXPECT_EQ(log.texts(kWindowLine).back(),
+              kWindowLine + window(total + 100, total + 900) + " holds no retained audio; request dropped.");
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(events->named("transcribed").size(), 2u);
+    EXPECT_EQ(log.count(kEndLine), 2u);
 }
 
-TEST_F(NodeTranscription, RequestsCollapseInsteadOfQueueing)
+TEST_F(NodeTranscription, FailuresAroundARunAreLoggedAndTheCallbackRunsBeforeTheEvent)
 {
-    feedSeconds(1.0);
-    for (int i = 0; i < 5; ++i) {
-        feedSeconds(0.05);
-        ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
-    }
+    std::atomic<int> step{0};
+    node->setTranscriptionCallback([&](const std::string&, int32_t) {
+        step = 1;
+        throw std::runtime_error("app failed");
+    });
+    const auto id = node->addListener("transcribed", [&](const std::string&, const CVAny&) { step = step * 10 + 2; });
+    feedSeconds(0.3, 48000.0);
+    ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
     ASSERT_TRUE(events->waitFor("transcribed", 1));
-    settle();
-    std::this_thread::sleep_for(1s);
-    const auto runs = events->named("transcribed").size();
-    EXPECT_GE(runs, 1u);
-    EXPECT_LE(runs, 3u);
+    EXPECT_EQ(step.load(), 12);
+    EXPECT_EQ(log.count("[WhisperSTTNode] Transcription callback threw: app failed"), 1u);
+    node->removeListener(id);
+
+    // A request racing a failed load finds no model.
+    ASSERT_TRUE(node->callAction("loadModel", {{"modelPath", "/no/such/model.bin"}}).hasError());
+    node->getImpl().transcribeRequested = true;
+    ASSERT_TRUE(log.waitForCount("[WhisperSTTNode] Transcription triggered but no model is loaded.", 1, 5s));
+    EXPECT_EQ(log.count(kStartLine), 1u);
 }
 
-TEST_F(NodeTranscription, DestroyingTheNodeDuringARunWaitsForItsEvent)
+TEST_F(NodeTranscription, DestroyingTheNodeWaitsForARunningRunAndNoLongerWhenIdle)
 {
-    feedSeconds(3.0);
+    feedSeconds(3.0, 48000.0);
     ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
     ASSERT_TRUE(log.waitForCount(kStartLine, 1, 10s));
     events.reset();
     node.reset();
     EXPECT_EQ(log.count(kEndLine), 1u);
     EXPECT_EQ(log.count("[WhisperSTTNode] Transcription: "), 1u);
-}
 
-TEST_F(NodeTranscription, DestroyingAnIdleNodeReturnsPromptly)
-{
-    feedSeconds(0.1);
-    ASSERT_TRUE(state().worker.joinable());
+    auto idle = std::make_unique<WhisperSTTNode>(testModelConfig());
+    feed(*idle, std::vector<float>(1600, 0.0f), 16000.0, 160); // starts its worker
     std::this_thread::sleep_for(50ms);
-    events.reset();
     const auto before = std::chrono::steady_clock::now();
-    node.reset();
-    // A hang shows as seconds; a 10 ms poll as tens of milliseconds.
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+    idle.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s); // a hang shows as seconds
 }
 
-TEST_F(NodeTranscription, OnlyMonoIsAccepted)
+// An application's log sink may take its time. The run copies its window
+// before it logs, so audio that arrives meanwhile, more than the ring's margin
+// of it, cannot reach what the run reads.
+TEST_F(NodeTranscription, ASlowLogSinkCannotLetNewAudioIntoTheRunsWindow)
 {
-    AudioBusFormat stereo{2, 48000.0};
-    EXPECT_FALSE(node->setBusFormat(stereo));
-    EXPECT_TRUE(log.contains("[WhisperSTTNode] Whisper STT only supports mono audio."));
-    for (double rate : {8000.0, 16000.0, 44100.0, 96000.0}) {
-        AudioBusFormat mono{1, rate};
-        EXPECT_TRUE(node->setBusFormat(mono));
-    }
-    AudioBusFormatList two{AudioBusFormat{1, 16000.0}, AudioBusFormat{1, 16000.0}};
-    EXPECT_FALSE(node->setBusFormats(two));
-}
+    const std::vector<float> audio = sine(3.0, 16000.0, 35.0);
+    feed(*node, audio, 16000.0, 160);
 
-TEST_F(NodeTranscription, OneWorkerForTheNodesWholeLife)
-{
-    feedSeconds(0.05);
-    const auto id = state().worker.get_id();
-    feedSeconds(2.0);
-    EXPECT_EQ(state().worker.get_id(), id);
-}
-
-TEST(NodeTranscriptionWindowCopy, ASlowLogSinkCannotLetNewAudioIntoTheRunsWindow)
-{
-    // An application's log sink may take its time (a file, a terminal). The
-    // run copies its window before it logs, so audio that arrives meanwhile,
-    // more than the ring's margin of it, cannot reach what the run reads.
-    WhisperSTTNode node(testModelConfig());
-    EventRecorder events(node);
-    WhisperSTTNode::Impl& state = node.getImpl();
-
-    // 16 kHz passes through unconverted, so every sample keeps its value.
-    std::vector<float> audio(35 * 16000);
-    for (std::size_t i = 0; i < audio.size(); ++i)
-        audio[i] = 0.5f * static_cast<float>(std::sin(0.001 * static_cast<double>(i)));
-    feed(node, audio, 16000.0, 160);
-    const uint64_t total = state.totalSamples();
-    ASSERT_EQ(total, audio.size());
-
-    // The sink stands in for the audio thread going on while the run logs
-    // that its window was cut to the retained audio.
     const std::vector<float> later(3 * 16000, 0.9f);
     std::atomic<bool> fed{false};
     Logger::setSink([&](LogLevel, const std::string& line) {
-        if (line.rfind("[WhisperSTTNode] Transcription window ", 0) == 0 && !fed.exchange(true))
-            feed(node, later, 16000.0, 160);
+        if (line.rfind(kWindowLine, 0) == 0 && !fed.exchange(true))
+            feed(*node, later, 16000.0, 160);
     });
-    ASSERT_TRUE(node.callAction("transcribe", {{"start", 0}, {"end", static_cast<int>(total)}}).isOk());
-    const bool answered = events.waitFor("transcribed", 1);
+    ASSERT_TRUE(node->callAction("transcribe", {{"start", 0}, {"end", static_cast<int>(audio.size())}}).isOk());
+    const bool answered = events->waitFor("transcribed", 1);
     Logger::setSink(nullptr);
-    ASSERT_TRUE(answered);
-    ASSERT_TRUE(fed.load());
+    ASSERT_TRUE(answered && fed);
+    const auto retained = static_cast<std::ptrdiff_t>(node->getImpl().historyCapacity);
+    EXPECT_TRUE(std::equal(audio.end() - retained, audio.end(), node->getImpl().runSamples.begin()));
+}
 
-    const auto retained = static_cast<std::ptrdiff_t>(state.historyCapacity);
-    EXPECT_TRUE(std::equal(audio.end() - retained, audio.end(), state.runSamples.begin()));
+// Real speech through a real model, at 48 kHz so that it goes through the
+// resampler; skips without ../shared or sox.
+TEST(NodeRealModel, TranscribesJfkAt48Kilohertz)
+{
+    const std::string model = realTinyModel(), speech = sharedFile("audio/jfk.wav");
+    const std::string converted = std::string(CORVANE_TEST_DATA_DIR) + "/jfk-48k.f32";
+    if (model.empty() || speech.empty() ||
+        std::system(("sox -D '" + speech + "' -t f32 -r 48000 -c 1 '" + converted + "'").c_str()) != 0)
+        GTEST_SKIP() << "needs ../shared/models/ggml-tiny.en.bin, ../shared/audio/jfk.wav and sox";
+    std::ifstream file(converted, std::ios::binary | std::ios::ate);
+    std::vector<float> audio(static_cast<std::size_t>(file.tellg()) / sizeof(float));
+    file.seekg(0).read(reinterpret_cast<char*>(audio.data()), static_cast<std::streamsize>(audio.size() * sizeof(float)));
+
+    WhisperSTTNode node(CVAnyMap{{"modelPath", model}, {"useGPU", false}});
+    EventRecorder events(node);
+    feed(node, audio, 48000.0, 480);
+    ASSERT_TRUE(node.callAction("transcribe", {}).isOk());
+    ASSERT_TRUE(events.waitFor("transcribed", 1));
+    const std::string text = events.named("transcribed").at(0).data.asMap().at("text").asString();
+    EXPECT_NE(std::regex_replace(text, std::regex("[^a-zA-Z]+"), " ").find("ask not what your country can do for you"),
+              std::string::npos) << text;
 }
 
 } // namespace

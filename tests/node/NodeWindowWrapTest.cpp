@@ -58,7 +58,7 @@ TEST(NodeWindowWrap, NewestSecondIsServedPastTwoToThe31And32)
         ASSERT_TRUE(events.waitFor("transcribed", 1));
 
         EXPECT_EQ(log.count("[WhisperSTTNode] Transcription window "), 0u); // neither cut nor dropped
-        EXPECT_TRUE(log.contains("[WhisperSTTNode] Final processing buffer size: 17000 samples, audio_ctx=1000"));
+        EXPECT_EQ(log.count("[WhisperSTTNode] Final processing buffer size: 17000 samples, audio_ctx=1000"), 1u);
         const std::vector<float> newest(audio.end() - kSecond, audio.end());
         const std::vector<float> read(state.runSamples.begin(), state.runSamples.begin() + kSecond);
         EXPECT_EQ(read, newest);

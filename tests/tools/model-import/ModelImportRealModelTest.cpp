@@ -1,6 +1,6 @@
 // tiny.en in CTranslate2's format, as scripts/download-model unpacks it from its Python package: imported, it must
 // equal the published ggml file and transcribe the speech sample.
-#include "CliTestSupport.h"
+#include "ProgramRun.h"
 #include "ModelImportTestSupport.h"
 #include "TestModels.h"
 

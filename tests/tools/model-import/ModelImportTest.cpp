@@ -1,5 +1,5 @@
 // corvane-whisper import-model on small CTranslate2 folders the tests write.
-#include "CliTestSupport.h"
+#include "ProgramRun.h"
 #include "ModelImportTestSupport.h"
 
 #include <whisper.h>
@@ -12,6 +12,7 @@ using namespace corvane::test;
 namespace fs = std::filesystem;
 
 struct ImportCase { uint8_t sourceType; const char* weightType; int fileType; float tolerance; };
+void PrintTo(const ImportCase& c, std::ostream* out) { *out << c.weightType; }
 class ModelImport : public ::testing::TestWithParam<ImportCase> {};
 
 TEST_P(ModelImport, LoadsInWhisperCppWithTheSourcesShapeAndValues)
@@ -52,7 +53,8 @@ TEST_P(ModelImport, LoadsInWhisperCppWithTheSourcesShapeAndValues)
 
 INSTANTIATE_TEST_SUITE_P(SourceAndWeightTypes, ModelImport,
                          ::testing::Values(ImportCase{0, "f32", 0, 0}, ImportCase{4, "f16", 1, 0},
-                                           ImportCase{1, "q8_0", 2007, 0.004f}, ImportCase{4, "q4_0", 2002, 0.07f}));
+                                           ImportCase{1, "q8_0", 2007, 0.004f}, ImportCase{4, "q4_0", 2002, 0.07f}),
+                         [](const auto& info) { return std::string(info.param.weightType); });
 
 TEST(ModelImportErrors, EachBadInputGivesOneLineAndNoOutputFile)
 {
