@@ -75,18 +75,18 @@ std::string describe(const std::string& name)
 /// The device's own rate, or 0 when SDL cannot tell.
 int nativeRate(const std::string& name)
 {
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec format{};
     if (name.empty()) {
         char* defaultName = nullptr;
-        if (SDL_GetDefaultAudioInfo(&defaultName, &spec, 1) != 0)
+        if (SDL_GetDefaultAudioInfo(&defaultName, &format, 1) != 0)
             return 0;
         SDL_free(defaultName);
-        return spec.freq;
+        return format.freq;
     }
     for (int index = 0; index < SDL_GetNumAudioDevices(1); ++index) {
         const char* candidate = SDL_GetAudioDeviceName(index, 1);
-        if (candidate != nullptr && name == candidate && SDL_GetAudioDeviceSpec(index, 1, &spec) == 0)
-            return spec.freq;
+        if (candidate != nullptr && name == candidate && SDL_GetAudioDeviceSpec(index, 1, &format) == 0)
+            return format.freq;
     }
     return 0;
 }

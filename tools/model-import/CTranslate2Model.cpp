@@ -105,8 +105,8 @@ CTranslate2Model::CTranslate2Model(const std::filesystem::path& modelPath) : pat
         throw ModelImportError(path.string() + " has CTranslate2 format version " + std::to_string(version) +
                                "; this importer reads versions " + std::to_string(oldestVersion) + " to " +
                                std::to_string(newestVersion));
-    spec = reader.readString();
-    reader.read<uint32_t>(); // the spec's revision: its variable names are what we check
+    modelType = reader.readString();
+    reader.read<uint32_t>(); // the model type's revision: its variable names are what we check
 
     const auto count = reader.read<uint32_t>();
     for (uint32_t i = 0; i < count; ++i) {

@@ -22,7 +22,7 @@ struct CTranslate2Variable {
     int64_t elementCount() const;
 };
 
-/// A CTranslate2 model.bin: a header (format version, spec name, revision),
+/// A CTranslate2 model.bin: a header (format version, model type name such as "WhisperSpec", revision),
 /// then named variables, each with its shape, element type and raw
 /// little-endian data, then aliases naming one variable by another's name.
 /// The index is read at once; data is read when asked for, so a large model
@@ -38,7 +38,7 @@ public:
     /// truncated or unsupported file.
     explicit CTranslate2Model(const std::filesystem::path& path);
 
-    const std::string& specName() const { return spec; }
+    const std::string& modelTypeName() const { return modelType; }
 
     /// The variable (or alias) called `name`, or nullptr.
     const CTranslate2Variable* find(const std::string& name) const;
@@ -61,7 +61,7 @@ private:
 
     std::filesystem::path path;
     std::ifstream file;
-    std::string spec;
+    std::string modelType;
     std::map<std::string, CTranslate2Variable> variables;
     std::vector<std::string> order;
     std::map<std::string, std::string> aliases;

@@ -133,8 +133,8 @@ private:
 
 WhisperHyperparameters readWhisperHyperparameters(CTranslate2Model& model)
 {
-    if (model.specName() != "WhisperSpec")
-        throw ModelImportError("model.bin holds a CTranslate2 " + model.specName() + ", not a Whisper model");
+    if (model.modelTypeName() != "WhisperSpec")
+        throw ModelImportError("model.bin holds a CTranslate2 " + model.modelTypeName() + ", not a Whisper model");
 
     const auto& embeddings = variableOfRank(model, "decoder/embeddings/weight", 2);
     const auto& audioPositions = variableOfRank(model, "encoder/position_encodings/encodings", 2);
