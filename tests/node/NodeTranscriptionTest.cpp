@@ -80,6 +80,9 @@ TEST_F(NodeTranscription, FailuresAroundARunAreLoggedAndTheCallbackRunsBeforeThe
     feedSeconds(0.3, 48000.0);
     ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
     ASSERT_TRUE(events->waitFor("transcribed", 1));
+    // The recorder was added first, so it hears the event before this test's listener does.
+    for (const auto until = std::chrono::steady_clock::now() + 5s; step.load() == 1 && std::chrono::steady_clock::now() < until;)
+        std::this_thread::sleep_for(1ms);
     EXPECT_EQ(step.load(), 12);
     EXPECT_EQ(log.count("[WhisperSTTNode] Transcription callback threw: app failed"), 1u);
     node->removeListener(id);
