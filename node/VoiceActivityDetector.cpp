@@ -33,14 +33,13 @@ void joinSpeech(const float* samples, int32_t sampleCount, const std::vector<Spe
         if (end <= start)
             continue;
 
+        // The buffer only grows after clear(), so the gap that resize()
+        // appends after the speech is already silence.
         const auto length = static_cast<std::size_t>(end - start);
-        joined.resize(offset + length + (last ? 0 : static_cast<std::size_t>(gapSamples)), 0.0f);
+        const std::size_t gap = last ? 0 : static_cast<std::size_t>(gapSamples);
+        joined.resize(offset + length + gap, 0.0f);
         std::memcpy(joined.data() + offset, samples + start, length * sizeof(float));
-        offset += length;
-        if (!last) {
-            std::fill_n(joined.begin() + static_cast<std::ptrdiff_t>(offset), gapSamples, 0.0f);
-            offset += static_cast<std::size_t>(gapSamples);
-        }
+        offset += length + gap;
     }
     joined.resize(offset);
 }

@@ -3,6 +3,7 @@
 #include "ModelImportError.h"
 #include "WhisperFileHeader.h"
 
+#include <array>
 #include <vector>
 
 #include <ggml.h>
@@ -10,23 +11,29 @@
 namespace corvane::modelimport {
 namespace {
 
-ggml_type matrixType(WeightType type)
+/// How each weight type stores the weight matrices, and the file type that
+/// whisper.cpp's loader reads it by.
+struct Storage {
+    WeightType type;
+    ggml_type matrices;
+    ggml_ftype fileType;
+};
+
+constexpr std::array<Storage, 6> kStorage{{
+    {WeightType::F32, GGML_TYPE_F32, GGML_FTYPE_ALL_F32},
+    {WeightType::F16, GGML_TYPE_F16, GGML_FTYPE_MOSTLY_F16},
+    {WeightType::Q8_0, GGML_TYPE_Q8_0, GGML_FTYPE_MOSTLY_Q8_0},
+    {WeightType::Q5_1, GGML_TYPE_Q5_1, GGML_FTYPE_MOSTLY_Q5_1},
+    {WeightType::Q5_0, GGML_TYPE_Q5_0, GGML_FTYPE_MOSTLY_Q5_0},
+    {WeightType::Q4_0, GGML_TYPE_Q4_0, GGML_FTYPE_MOSTLY_Q4_0},
+}};
+
+const Storage& storageOf(WeightType type)
 {
-    switch (type) {
-    case WeightType::F32:
-        return GGML_TYPE_F32;
-    case WeightType::F16:
-        return GGML_TYPE_F16;
-    case WeightType::Q8_0:
-        return GGML_TYPE_Q8_0;
-    case WeightType::Q5_1:
-        return GGML_TYPE_Q5_1;
-    case WeightType::Q5_0:
-        return GGML_TYPE_Q5_0;
-    case WeightType::Q4_0:
-        return GGML_TYPE_Q4_0;
-    }
-    return GGML_TYPE_F32;
+    for (const Storage& storage : kStorage)
+        if (storage.type == type)
+            return storage;
+    return kStorage[1];
 }
 
 ggml_type storageType(const WhisperTensor& tensor, WeightType type)
@@ -39,7 +46,7 @@ ggml_type storageType(const WhisperTensor& tensor, WeightType type)
     case TensorRole::Matrix:
         break;
     }
-    return matrixType(type);
+    return storageOf(type).matrices;
 }
 
 std::vector<char> encode(const WhisperTensor& tensor, ggml_type type)
@@ -65,21 +72,10 @@ std::vector<char> encode(const WhisperTensor& tensor, ggml_type type)
 
 int32_t whisperFileType(WeightType type)
 {
-    switch (type) {
-    case WeightType::F32:
-        return GGML_FTYPE_ALL_F32;
-    case WeightType::F16:
-        return GGML_FTYPE_MOSTLY_F16;
-    case WeightType::Q8_0:
-        return GGML_QNT_VERSION * GGML_QNT_VERSION_FACTOR + GGML_FTYPE_MOSTLY_Q8_0;
-    case WeightType::Q5_1:
-        return GGML_QNT_VERSION * GGML_QNT_VERSION_FACTOR + GGML_FTYPE_MOSTLY_Q5_1;
-    case WeightType::Q5_0:
-        return GGML_QNT_VERSION * GGML_QNT_VERSION_FACTOR + GGML_FTYPE_MOSTLY_Q5_0;
-    case WeightType::Q4_0:
-        return GGML_QNT_VERSION * GGML_QNT_VERSION_FACTOR + GGML_FTYPE_MOSTLY_Q4_0;
-    }
-    return GGML_FTYPE_MOSTLY_F16;
+    // Quantized files carry the version of ggml's block layouts as well.
+    const Storage& storage = storageOf(type);
+    return ggml_is_quantized(storage.matrices) ? GGML_QNT_VERSION * GGML_QNT_VERSION_FACTOR + storage.fileType
+                                               : storage.fileType;
 }
 
 void writeGgmlTensor(std::ostream& out, const WhisperTensor& tensor, WeightType type)
