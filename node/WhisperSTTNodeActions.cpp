@@ -2,9 +2,14 @@
 // "loadModel" loads on the caller's thread, "resetTranscribeWindow" moves the
 // commit point. All run on the thread that calls actions.
 
+#include <algorithm>
+
 #include <corvane/core/Logger.h>
 
-#include "WhisperSTTNodeImpl.h"
+#include "AudioIntake.h"
+#include "ModelSlot.h"
+#include "TranscriptionRequests.h"
+#include "WhisperSTTNode.h"
 
 namespace corvane::extensions::whisper {
 
@@ -13,16 +18,6 @@ namespace {
 Result<CVAny> success()
 {
     return CVAny();
-}
-
-/// Stores a request; transcribeRequested goes last so a worker that takes the
-/// flag reads this window or a later one.
-void postRequest(WhisperSTTNode::Impl& state, uint32_t start, uint32_t end, uint64_t commitPoint)
-{
-    state.transcribeStart.store(start);
-    state.transcribeEnd.store(end);
-    state.lastCommittedSample.store(commitPoint);
-    state.transcribeRequested.store(true);
 }
 
 /// The absolute index nearest to `total` whose low 32 bits are `lowBits`:
@@ -36,7 +31,7 @@ uint64_t absoluteIndexNear(uint64_t total, uint32_t lowBits)
     return total + static_cast<uint64_t>(offset);
 }
 
-Result<CVAny> transcribeExplicitWindow(WhisperSTTNode::Impl& state, const CVAnyMap& params)
+Result<CVAny> transcribeExplicitWindow(TranscriptionRequests& requests, uint64_t total, const CVAnyMap& params)
 {
     const int start = CVAny::convert<int>(params.at("start"));
     const int end = CVAny::convert<int>(params.at("end"));
@@ -56,61 +51,58 @@ Result<CVAny> transcribeExplicitWindow(WhisperSTTNode::Impl& state, const CVAnyM
         return Error("[WhisperSTTNode] Invalid transcribe window: 'end' (" + std::to_string(end) +
                      ") must be greater than 'start' (" + std::to_string(start) + ").");
 
-    postRequest(state, first, last, absoluteIndexNear(state.totalSamples(), last));
+    requests.post({first, last}, absoluteIndexNear(total, last));
     return success();
 }
 
 /// Everything since the commit point, at most the newest 30 s.
-Result<CVAny> transcribeSinceLastCommit(WhisperSTTNode::Impl& state)
+Result<CVAny> transcribeSinceLastCommit(TranscriptionRequests& requests, uint64_t total)
 {
-    const uint64_t total = state.totalSamples();
-    const uint64_t commit = state.lastCommittedSample.load();
-    const auto capacity = static_cast<uint64_t>(state.historyCapacity);
+    const uint64_t commit = requests.commitPoint();
+    const uint64_t capacity = AudioIntake::kHistoryCapacity;
 
     uint64_t start = commit;
     if (total > capacity)
         start = std::max(commit, total - capacity);
 
-    state.lastCommittedSample.store(total);
+    requests.moveCommitPoint(total);
     if (total > start) {
-        postRequest(state, static_cast<uint32_t>(start), static_cast<uint32_t>(total), total);
+        requests.post({static_cast<uint32_t>(start), static_cast<uint32_t>(total)}, total);
     } else {
         Logger::debug("[WhisperSTTNode] Action 'transcribe': no new audio since last commit, skipping.");
     }
     return success();
 }
 
-Result<CVAny> transcribe(WhisperSTTNode::Impl& state, const CVAnyMap& params)
-{
-    if (!state.modelReady.load())
-        return Error("[WhisperSTTNode] No model loaded; call 'loadModel' first.");
-
-    // A lone "start" or "end" is ignored: both or neither.
-    if (params.hasKey("start") && params.hasKey("end"))
-        return transcribeExplicitWindow(state, params);
-    return transcribeSinceLastCommit(state);
-}
-
 } // namespace
 
 Result<CVAny> WhisperSTTNode::callAction(const std::string& name, const CVAnyMap& params)
 {
-    if (name == "transcribe")
-        return transcribe(*impl, params);
+    if (name == "transcribe") {
+        if (!model->isReady())
+            return Error("[WhisperSTTNode] No model loaded; call 'loadModel' first.");
+        // A lone "start" or "end" is ignored: both or neither.
+        if (params.hasKey("start") && params.hasKey("end"))
+            return transcribeExplicitWindow(*requests, intake->totalSamples(), params);
+        return transcribeSinceLastCommit(*requests, intake->totalSamples());
+    }
 
     if (name == "loadModel") {
         const std::string path = CVAny::convert<std::string>(params.at("modelPath"));
-        bool useGPU = false;
+        // The kept options name the GPU of the last load, but a "loadModel"
+        // without "useGPU" has always meant the CPU.
+        ModelOptions options = model->options();
+        options.modelPath = path;
+        options.useGPU = false;
         try {
-            useGPU = params.get<bool>("useGPU", false);
+            options.useGPU = params.get<bool>("useGPU", false);
         } catch (const std::invalid_argument&) {
             Logger::warning("[WhisperSTTNode] Invalid value for 'useGPU'.");
         }
 
         try {
-            // The voice-activity choice made at construction carries over.
-            impl->initializeContext(path, useGPU, impl->voiceActivityRequested());
-            impl->lastCommittedSample.store(impl->totalSamples());
+            model->load(options);
+            requests->moveCommitPoint(intake->totalSamples());
             emitEvent("modelLoaded", CVAny(CVAnyMap{{"modelPath", path}}));
             return success();
         } catch (const std::exception& error) {
@@ -122,7 +114,7 @@ Result<CVAny> WhisperSTTNode::callAction(const std::string& name, const CVAnyMap
     }
 
     if (name == "resetTranscribeWindow") {
-        impl->lastCommittedSample.store(impl->totalSamples());
+        requests->moveCommitPoint(intake->totalSamples());
         return success();
     }
 

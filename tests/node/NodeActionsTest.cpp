@@ -19,11 +19,11 @@ using Request = std::tuple<uint32_t, uint32_t, bool>; // start, end, pending
 
 class NodeActions : public ::testing::Test {
 protected:
-    WhisperSTTNode::Impl& state() { return node.getImpl(); }
-    Request request() { return {state().transcribeStart, state().transcribeEnd, state().transcribeRequested}; }
+    extensions::whisper::TranscriptionRequests& requests() { return node.transcriptionRequests(); }
+    Request request() { return {requests().window().start, requests().window().end, requests().isPending()}; }
 
     /// Appends silence to the history without starting the worker.
-    void receive(uint32_t samples) { state().history->write(std::vector<float>(samples).data(), samples); }
+    void receive(uint32_t samples) { node.audioIntake().ring().write(std::vector<float>(samples).data(), samples); }
 
     WhisperSTTNode node{testModelConfig()};
 };
@@ -56,25 +56,25 @@ TEST_F(NodeActions, WindowsRunFromTheCommitPointAndBadOnesChangeNothing)
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         receive(step.receive);
-        state().transcribeRequested = false;
+        requests().drop();
         EXPECT_EQ(node.callAction(step.action, step.params).isOk(), step.accepted);
         EXPECT_EQ(request(), step.request);
-        EXPECT_EQ(state().lastCommittedSample.load(), step.commit);
+        EXPECT_EQ(requests().commitPoint(), step.commit);
     }
-    EXPECT_EQ(state().totalSamples(), 494000u) << "the history keeps its samples";
+    EXPECT_EQ(node.audioIntake().totalSamples(), 494000u) << "the history keeps its samples";
 }
 
 TEST_F(NodeActions, LoadModelReplacesOrDropsTheModelAndReportsIt)
 {
     EventRecorder events(node);
     receive(7000);
-    state().transcribeRequested = true; // a request aimed at the old model
+    requests().post({0, 7000}, 0); // a request aimed at the old model
     ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessBaseModel()}}).isOk());
-    EXPECT_FALSE(state().transcribeRequested.load()) << "the old model's request is dropped";
-    EXPECT_EQ(state().lastCommittedSample.load(), 7000u);
+    EXPECT_FALSE(requests().isPending()) << "the old model's request is dropped";
+    EXPECT_EQ(requests().commitPoint(), 7000u);
     receive(3000);
     EXPECT_TRUE(node.callAction("loadModel", {{"modelPath", "/no/such/model.bin"}}).hasError());
-    EXPECT_EQ(state().lastCommittedSample.load(), 7000u) << "a failed load does not move the commit point";
+    EXPECT_EQ(requests().commitPoint(), 7000u) << "a failed load does not move the commit point";
     EXPECT_TRUE(node.callAction("transcribe", {}).hasError()) << "the old model is gone too";
     ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
     EXPECT_EQ(events.named("modelLoaded").at(1).data, CVAny(CVAnyMap{{"modelPath", weightlessTinyModel()}}));
@@ -87,12 +87,12 @@ TEST(NodeModelLoading, TheVoiceActivityFlagHoldsForEveryLaterLoad)
     const std::string fakeVad = writeNotAModel("silero-stand-in.bin"); // only its existence matters
     for (const bool vad : {true, false}) {
         WhisperSTTNode node({{"initializeModel", false}, {"vad", vad}});
-        node.getImpl().settings.vadModelPath = fakeVad;
+        useVadModel(node, fakeVad);
         LogCapture log;
         ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
         // Asked for, the stand-in is tried (and refused by whisper.cpp); not asked for, it is left alone.
         EXPECT_EQ(log.count("[WhisperSTTNode] Could not load the VAD model at " + fakeVad), vad ? 1u : 0u);
-        EXPECT_FALSE(node.getImpl().params.vad) << "the node runs voice-activity detection itself";
+        EXPECT_FALSE(node.modelSlot().decodingParameters().vad) << "the node runs voice-activity detection itself";
     }
 }
 
@@ -100,14 +100,19 @@ TEST(NodeModelLoading, ConcurrentLoadsLeaveAConsistentModel)
 {
     WhisperSTTNode node({{"initializeModel", false}});
     const std::string tiny = weightlessTinyModel(), base = weightlessBaseModel();
-    std::thread first([&] { node.getImpl().initializeContext(tiny, false, false); });
-    std::thread second([&] { node.getImpl().initializeContext(base, false, false); });
+    auto load = [&](const std::string& path) {
+        auto options = node.modelSlot().options();
+        options.modelPath = path;
+        node.modelSlot().load(options);
+    };
+    std::thread first([&] { load(tiny); });
+    std::thread second([&] { load(base); });
     first.join();
     second.join();
     // Whichever load ran last owns both the context and the path.
-    const std::string path = node.getImpl().currentModelPath();
+    const std::string path = node.modelSlot().options().modelPath;
     ASSERT_TRUE(path == tiny || path == base);
-    EXPECT_EQ(whisper_model_n_audio_layer(node.getImpl().context.get()), path == tiny ? 4 : 6);
+    EXPECT_EQ(whisper_model_n_audio_layer(node.modelSlot().beginRun().context()), path == tiny ? 4 : 6);
 }
 
 // The node type's description flattened to "path: value | value..." lines, a
@@ -183,14 +188,14 @@ TEST(NodeTexts, EveryTextIsExact)
             said.push_back(result.getError().getMessage());
     };
     WhisperSTTNode bare({{"initializeModel", false}, {"numberOfThreads", 0}, {"Bogus", 1}});
-    EXPECT_EQ(bare.getImpl().params.n_threads, 1);
+    EXPECT_EQ(bare.modelSlot().decodingParameters().n_threads, 1);
     error(bare.callAction("transcribe", {}));
     error(bare.callAction("Transcribe", {}));
     WhisperSTTNode({{"modelPath", "/no/such/model.bin"}});
     EXPECT_THROW(WhisperSTTNode(CVAnyMap{{"modelPath", writeNotAModel("not-a-model.bin")}}), std::runtime_error);
     WhisperSTTNode(CVAnyMap{{"modelPath", weightlessTinyModel()}});
     WhisperSTTNode node(testModelConfig({{"vad", true}}));
-    EXPECT_FALSE(node.getImpl().params.vad) << "without the Silero model";
+    EXPECT_FALSE(node.modelSlot().decodingParameters().vad) << "without the Silero model";
     error(node.callAction("transcribe", {}));
     error(node.callAction("transcribe", {{"start", 100}, {"end", 50}}));
     try {

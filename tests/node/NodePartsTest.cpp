@@ -156,7 +156,6 @@ TEST(PlaceWindow, PlacesClampsAndRefusesWindows)
         EXPECT_EQ(p.endIndex, static_cast<uint32_t>(last));
         EXPECT_EQ(p.sampleCount, static_cast<uint32_t>(last - first));
         EXPECT_EQ(p.paddedCount, std::max(p.sampleCount, kMinimumRunSamples));
-        EXPECT_EQ(p.ringPosition, static_cast<uint32_t>(first % C));
         EXPECT_EQ(p.clampedStart, start < oldest);
         EXPECT_EQ(p.clampedEnd, end > total);
     }

@@ -14,7 +14,10 @@
 
 #include "TestModels.h"
 #include "WhisperSTTNode.h"
-#include "WhisperSTTNodeImpl.h"
+#include "AudioIntake.h"
+#include "ModelSlot.h"
+#include "TranscriptionRequests.h"
+#include "TranscriptionWorker.h"
 
 namespace corvane::test {
 
@@ -90,6 +93,14 @@ private:
     std::vector<Event> events;
     EventEmitter::ListenerId id = 0;
 };
+
+/// Points the node's later loads at another Silero model file.
+inline void useVadModel(WhisperSTTNode& node, const std::string& path)
+{
+    auto options = node.modelSlot().options();
+    options.vadModelPath = path;
+    node.modelSlot().keepOptions(options);
+}
 
 inline std::string writeNotAModel(const std::string& name) // a file that exists but is not a model
 {

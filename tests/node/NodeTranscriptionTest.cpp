@@ -37,7 +37,7 @@ protected:
 TEST_F(NodeTranscription, WindowsArePaddedCutOrDroppedAndEachRunEndsInOneEvent)
 {
     feedSeconds(0.5, 16000.0); // passes the resampler untouched
-    ASSERT_EQ(node->getImpl().totalSamples(), 8000u);
+    ASSERT_EQ(node->audioIntake().totalSamples(), 8000u);
     ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
     ASSERT_TRUE(events->waitFor("transcribed", 1));
     const CVAnyMap& data = events->named("transcribed").at(0).data.asMap();
@@ -49,7 +49,7 @@ TEST_F(NodeTranscription, WindowsArePaddedCutOrDroppedAndEachRunEndsInOneEvent)
 
     // 1.5 s at 48 kHz arrive as about 24000 samples at 16 kHz.
     feedSeconds(1.5, 48000.0);
-    const auto total = static_cast<int>(node->getImpl().totalSamples());
+    const auto total = static_cast<int>(node->audioIntake().totalSamples());
     EXPECT_NEAR(total, 32000, 64);
     ASSERT_TRUE(node->callAction("transcribe", {{"start", total - 20000}, {"end", total + 5000}}).isOk());
     ASSERT_TRUE(events->waitFor("transcribed", 2));
@@ -89,7 +89,7 @@ TEST_F(NodeTranscription, FailuresAroundARunAreLoggedAndTheCallbackRunsBeforeThe
 
     // A request racing a failed load finds no model.
     ASSERT_TRUE(node->callAction("loadModel", {{"modelPath", "/no/such/model.bin"}}).hasError());
-    node->getImpl().transcribeRequested = true;
+    node->transcriptionRequests().post({0, 1000}, 0);
     ASSERT_TRUE(log.waitForCount("[WhisperSTTNode] Transcription triggered but no model is loaded.", 1, 5s));
     EXPECT_EQ(log.count(kStartLine), 1u);
 }
@@ -130,8 +130,8 @@ TEST_F(NodeTranscription, ASlowLogSinkCannotLetNewAudioIntoTheRunsWindow)
     const bool answered = events->waitFor("transcribed", 1);
     Logger::setSink(nullptr);
     ASSERT_TRUE(answered && fed);
-    const auto retained = static_cast<std::ptrdiff_t>(node->getImpl().historyCapacity);
-    EXPECT_TRUE(std::equal(audio.end() - retained, audio.end(), node->getImpl().runSamples.begin()));
+    const auto retained = static_cast<std::ptrdiff_t>(node->audioIntake().kHistoryCapacity);
+    EXPECT_TRUE(std::equal(audio.end() - retained, audio.end(), node->transcriptionWorker().lastRunSamples().begin()));
 }
 
 // Real speech through a real model, at 48 kHz so that it goes through the

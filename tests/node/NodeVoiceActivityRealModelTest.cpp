@@ -46,9 +46,9 @@ TEST(NodeVoiceActivityRealModel, SpeechIsTranscribedAndSilenceOrNoiseNeverReachT
         SCOPED_TRACE(expected + skipLine + (vad ? " (VAD on)" : " (VAD off)"));
         LogCapture log;
         WhisperSTTNode node({{"initializeModel", false}, {"vad", vad}, {"flashAttention", true}});
-        node.getImpl().settings.vadModelPath = silero;
+        useVadModel(node, silero);
         ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", model}}).isOk());
-        ASSERT_EQ(node.getImpl().voiceActivity != nullptr, vad);
+        ASSERT_EQ(node.modelSlot().beginRun().detectsVoiceActivity(), vad);
         EventRecorder events(node);
         feed(node, audio, 16000.0, 160);
         ASSERT_TRUE(node.callAction("transcribe", {}).isOk());
@@ -61,7 +61,7 @@ TEST(NodeVoiceActivityRealModel, SpeechIsTranscribedAndSilenceOrNoiseNeverReachT
                 text += static_cast<char>(std::tolower(c));
         EXPECT_EQ(text, expected);
         EXPECT_EQ(log.count("[LATENCY][WHISPER_END] timestamp="), 1u);
-        EXPECT_FALSE(node.getImpl().params.vad) << "whisper.cpp must not run a detection of its own";
+        EXPECT_FALSE(node.modelSlot().decodingParameters().vad) << "whisper.cpp must not run a detection of its own";
         EXPECT_EQ(log.count("[WhisperSTTNode] Voice activity: "), vad && skipLine.empty() ? 1u : 0u);
         if (!skipLine.empty()) {
             EXPECT_EQ(log.count(skipLine), 1u);

@@ -87,9 +87,9 @@ TEST(NodeVoiceActivityReload, AReloadWaitsForTheRunAndReplacesTheDetector)
         GTEST_SKIP() << "needs ../shared/models/silero-v6.0.0-ggml.bin";
     LogCapture log;
     WhisperSTTNode node(testModelConfig({{"vad", true}, {"initializeModel", false}}));
-    node.getImpl().settings.vadModelPath = silero;
+    useVadModel(node, silero);
     ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
-    ASSERT_NE(node.getImpl().voiceActivity, nullptr);
+    ASSERT_TRUE(node.modelSlot().beginRun().detectsVoiceActivity());
     EventRecorder events(node);
     feed(node, sine(300.0, 16000.0, 8.0), 16000.0, 160);
 
@@ -102,7 +102,7 @@ TEST(NodeVoiceActivityReload, AReloadWaitsForTheRunAndReplacesTheDetector)
             ASSERT_TRUE(log.waitForCount("[LATENCY][WHISPER_START]", starts + 1));
         }
         ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
-        ASSERT_NE(node.getImpl().voiceActivity, nullptr);
+        ASSERT_TRUE(node.modelSlot().beginRun().detectsVoiceActivity());
         // Served with the new detector; the request before the reload may
         // have been served or dropped.
         const std::size_t served = events.named("transcribed").size();

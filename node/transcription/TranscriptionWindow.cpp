@@ -27,7 +27,6 @@ HistoryState historyAt(uint64_t totalSamples, uint32_t capacity)
     history.totalLow32 = static_cast<uint32_t>(totalSamples);
     history.capacity = capacity;
     history.count = static_cast<uint32_t>(std::min<uint64_t>(totalSamples, capacity));
-    history.writeIndex = capacity == 0 ? 0 : static_cast<uint32_t>(totalSamples % capacity);
     return history;
 }
 
@@ -59,8 +58,6 @@ WindowPlacement placeWindow(uint32_t start, uint32_t end, const HistoryState& hi
     placement.paddedCount = std::max(placement.sampleCount, kMinimumRunSamples);
     placement.firstIndex = history.totalLow32 - static_cast<uint32_t>(distanceBack);
     placement.endIndex = history.totalLow32 - static_cast<uint32_t>(-last);
-    placement.ringPosition = static_cast<uint32_t>(
-        (uint64_t { history.writeIndex } + history.capacity - distanceBack) % history.capacity);
     return placement;
 }
 
