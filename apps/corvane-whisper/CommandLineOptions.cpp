@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "ImportModelOptions.h"
+#include "WhisperNodeFacts.h"
 
 namespace corvane::cli {
 
@@ -13,7 +14,7 @@ namespace {
 
 /// The node keeps 30 s of audio; a longer step would lose the start of every
 /// window.
-constexpr double kLongestStepSeconds = 30.0;
+constexpr double kLongestStepSeconds = kNodeHistorySeconds;
 /// A maximum window of a second or less would cut words wherever they fall.
 constexpr double kShortestMaxWindowSeconds = 1.0;
 

@@ -10,6 +10,7 @@
 #include <corvane/audio/AudioGraphResampler.h>
 
 #include "SpeechDetector.h"
+#include "WhisperNodeFacts.h"
 
 namespace corvane::cli {
 
@@ -43,9 +44,9 @@ struct SpeechWindow {
 /// reach it through a single-producer, single-consumer ring of atomics.
 class Endpointer {
 public:
-    static constexpr double kSampleRate = 16000.0;
-    /// The node keeps 30 s; a window must fit in it.
-    static constexpr double kLongestWindowSeconds = 30.0;
+    static constexpr double kSampleRate = kNodeSampleRate;
+    /// A window must fit in the node's history.
+    static constexpr double kLongestWindowSeconds = kNodeHistorySeconds;
     static constexpr double kDefaultMaxWindowSeconds = 20.0;
     static constexpr std::uint64_t kPauseSamples = 4800;      ///< 300 ms below the speech threshold.
     static constexpr std::uint64_t kCutSearchSamples = 48000; ///< The last 3 s of a window too long.

@@ -67,12 +67,6 @@ void catchStopSignals()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-void collectWindows(Endpointer& endpointer, UtteranceDispatcher& dispatcher)
-{
-    while (const std::optional<SpeechWindow> window = endpointer.takeWindow())
-        dispatcher.add(*window);
-}
-
 int listDevices()
 {
     const std::vector<std::string> names = CaptureDevice::listNames();
@@ -123,7 +117,7 @@ int runListen(const CommandLineOptions& options)
             if (capture.getFramesCaptured() == 0 && Clock::now() - started > kFirstAudioWithin)
                 throw CommandError("the " + source + " delivered no audio within " +
                                    std::to_string(kFirstAudioWithin.count()) + " s");
-            collectWindows(endpointer, dispatcher);
+            dispatcher.addWindowsFrom(endpointer);
             dispatcher.pump(kPollInterval, endpointer.getSamplesSeen());
         }
         Logger::info("Stopped by signal " + std::to_string(stopSignal.load()) + "; transcribing what was heard");
@@ -131,7 +125,7 @@ int runListen(const CommandLineOptions& options)
         capture.close();
         capture.feedSilence(kFlushSeconds);
         endpointer.finish();
-        collectWindows(endpointer, dispatcher);
+        dispatcher.addWindowsFrom(endpointer);
         dispatcher.drain(endpointer.getSamplesSeen());
     } catch (const TranscriptionTimeout& timeout) {
         leaveAfterTimeout(status, timeout);

@@ -24,10 +24,14 @@ std::string trimText(const std::string& text)
     return text.substr(first, last - first + 1);
 }
 
+std::string formatWindowTimes(const WindowSchedule::Window& window)
+{
+    return "[" + formatTimestamp(window.getStartSeconds()) + " --> " + formatTimestamp(window.getEndSeconds()) + "]";
+}
+
 std::string formatTextLine(const WindowSchedule::Window& window, const std::string& text)
 {
-    return "[" + formatTimestamp(window.getStartSeconds()) + " --> " + formatTimestamp(window.getEndSeconds()) +
-           "]  " + trimText(text);
+    return formatWindowTimes(window) + "  " + trimText(text);
 }
 
 std::string formatJsonLine(const std::string& file, const WindowSchedule::Window& window,

@@ -15,6 +15,9 @@ std::string formatTimestamp(double seconds);
 /// The text without the space whisper.cpp puts in front (and any at the end).
 std::string trimText(const std::string& text);
 
+/// "[mm:ss.mmm --> mm:ss.mmm]"
+std::string formatWindowTimes(const WindowSchedule::Window& window);
+
 /// "[mm:ss.mmm --> mm:ss.mmm]  text"
 std::string formatTextLine(const WindowSchedule::Window& window, const std::string& text);
 

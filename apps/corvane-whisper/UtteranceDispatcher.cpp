@@ -5,14 +5,14 @@
 #include <corvane/core/Logger.h>
 
 #include "CommandError.h"
+#include "WhisperNodeFacts.h"
 
 namespace corvane::cli {
 
 namespace {
 
-/// A window's start is kept this far inside the node's 30 s history, so that
-/// the audio arriving before the worker takes the request cannot push it out.
-constexpr std::uint64_t kHistoryInUse = 470000;
+/// How far back a window may start when it goes to the node.
+constexpr std::uint64_t kHistoryInUse = kNodeHistorySamples - kRequestMarginSamples;
 
 WindowSchedule::Window shown(const SpeechWindow& window, std::uint64_t origin)
 {
@@ -59,8 +59,7 @@ void UtteranceDispatcher::pump(std::chrono::milliseconds wait, std::uint64_t now
         }
     } else if (inWork && Clock::now() - inWork->sentAt > settings.timeout) {
         const WindowSchedule::Window window = shown(inWork->window, origin);
-        throw TranscriptionTimeout("no text for " + source + " [" + formatTimestamp(window.getStartSeconds()) +
-                                   " --> " + formatTimestamp(window.getEndSeconds()) + "] within " +
+        throw TranscriptionTimeout("no text for " + source + " " + formatWindowTimes(window) + " within " +
                                    std::to_string(settings.timeout.count()) + " ms (see --timeout)");
     }
     sendNext(now);

@@ -43,6 +43,12 @@ public:
     void beginSource(const std::string& name, std::uint64_t origin);
     /// A window the endpointer closed.
     void add(const SpeechWindow& window) { waiting.push(window); }
+    /// Adds every window the endpointer has finished so far.
+    void addWindowsFrom(Endpointer& endpointer)
+    {
+        while (const std::optional<SpeechWindow> window = endpointer.takeWindow())
+            add(*window);
+    }
     /// The source has no more windows.
     void endSource() noexcept { waiting.endStream(); }
 

@@ -7,6 +7,7 @@
 
 #include "AudioFeeder.h"
 #include "WhisperNodeSetup.h"
+#include "WhisperNodeFacts.h"
 
 namespace corvane::cli {
 
@@ -15,8 +16,8 @@ namespace {
 constexpr std::chrono::milliseconds kPollInterval{1};
 /// How far the feed may run ahead of what the control thread has looked at.
 constexpr double kFeedAheadSeconds = 0.2;
-/// The node keeps 30 s; a window not transcribed yet keeps this much margin.
-constexpr std::uint64_t kFeedLimitSamples = 464000;
+/// How far the feed may run past the oldest window not transcribed yet.
+constexpr std::uint64_t kFeedLimitSamples = kNodeHistorySamples - kFeedMarginSamples;
 
 UtteranceDispatcher::Settings dispatchSettings(const TranscriptionSettings& settings, std::uint64_t maxWindowSamples)
 {
@@ -68,7 +69,7 @@ void UtteranceFileTranscription::run(const std::string& path, MonoAudio& audio)
             }
             feeder.feedUntil(target);
         }
-        collectWindows();
+        dispatcher.addWindowsFrom(endpointer);
         dispatcher.pump(kPollInterval, endpointer.getSamplesSeen());
         status.showProgress(static_cast<double>(std::min(feeder.getFramesFed(), feeder.getFileFrames())) /
                             audio.sampleRate);
@@ -77,7 +78,7 @@ void UtteranceFileTranscription::run(const std::string& path, MonoAudio& audio)
     // Everything is fed, the flush included, and the feeder waits: the
     // endpointer is the control thread's now.
     endpointer.finish(fileEnd);
-    collectWindows();
+    dispatcher.addWindowsFrom(endpointer);
     dispatcher.drain(endpointer.getSamplesSeen());
 
     if (endpointer.getDroppedWindows() > 0)
@@ -86,12 +87,6 @@ void UtteranceFileTranscription::run(const std::string& path, MonoAudio& audio)
     if (feeder.getRefusedBlocks() > 0)
         Logger::warning("The node refused " + std::to_string(feeder.getRefusedBlocks()) + " blocks of " + path);
     status.clearProgress();
-}
-
-void UtteranceFileTranscription::collectWindows()
-{
-    while (const std::optional<SpeechWindow> window = endpointer.takeWindow())
-        dispatcher.add(*window);
 }
 
 } // namespace corvane::cli

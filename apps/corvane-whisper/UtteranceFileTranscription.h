@@ -29,7 +29,6 @@ public:
     void run(const std::string& path, MonoAudio& audio) override;
 
 private:
-    void collectWindows();
 
     AudioSinkNode& node;
     StatusReporter& status;

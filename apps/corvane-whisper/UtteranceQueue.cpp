@@ -1,4 +1,5 @@
 #include "UtteranceQueue.h"
+#include "WhisperNodeFacts.h"
 
 #include <algorithm>
 

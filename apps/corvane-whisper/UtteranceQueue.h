@@ -22,9 +22,6 @@ namespace corvane::cli {
 class UtteranceQueue {
 public:
     static constexpr std::uint64_t kShortTailSamples = 16000;
-    /// A held window goes at the latest this long after its start, well
-    /// before the node's 30 s history lets go of it.
-    static constexpr std::uint64_t kLongestHoldSamples = 25 * 16000;
 
     UtteranceQueue(std::uint64_t maxWindowSamples, bool holdLast);
 

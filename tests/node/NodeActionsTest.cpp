@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "LogCapture.h"
-#include "ModelLocation.h"
 #include "NodeTestSupport.h"
 #include "WhisperSTTNodeTypeInfo.h"
 
@@ -159,8 +158,7 @@ TEST(NodeTexts, EveryTextIsExact)
         "[WhisperSTTNode] Initializing with GPU: ENABLED",
         "[WhisperSTTNode] Initializing with GPU: DISABLED",
         "[WhisperSTTNode] Initialized successfully",
-        "[WhisperSTTNode] VAD model not found at " + extensions::whisper::defaultVadModelPath() +
-            "; transcribing without voice-activity detection.",
+        "[WhisperSTTNode] VAD model not found at /no/such/silero.bin; transcribing without voice-activity detection.",
         "[WhisperSTTNode] Action 'transcribe': no new audio since last commit, skipping.",
         "[WhisperSTTNode] Action 'transcribe' called, start of samples: 100, end of samples: 50",
         "[WhisperSTTNode] Invalid transcribe window: 'end' (50) must be greater than 'start' (100).",
@@ -194,7 +192,10 @@ TEST(NodeTexts, EveryTextIsExact)
     WhisperSTTNode({{"modelPath", "/no/such/model.bin"}});
     EXPECT_THROW(WhisperSTTNode(CVAnyMap{{"modelPath", writeNotAModel("not-a-model.bin")}}), std::runtime_error);
     WhisperSTTNode(CVAnyMap{{"modelPath", weightlessTinyModel()}});
-    WhisperSTTNode node(testModelConfig({{"vad", true}}));
+    // Whatever a user has put in files/, this node's Silero model is missing.
+    WhisperSTTNode node(testModelConfig({{"vad", true}, {"initializeModel", false}}));
+    useVadModel(node, "/no/such/silero.bin");
+    ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
     EXPECT_FALSE(node.modelSlot().decodingParameters().vad) << "without the Silero model";
     error(node.callAction("transcribe", {}));
     error(node.callAction("transcribe", {{"start", 100}, {"end", 50}}));
