@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <random>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -14,6 +15,41 @@
 namespace corvane::test {
 namespace {
 
+std::vector<float> readMono16k(const std::string& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr || info.samplerate != 16000 || info.channels != 1)
+        throw std::runtime_error(path + " is not 16 kHz mono");
+    std::vector<float> samples(static_cast<std::size_t>(info.frames));
+    sf_readf_float(file, samples.data(), info.frames);
+    sf_close(file);
+    return samples;
+}
+
+// Each joined stretch but the last carries the overlap the parameters name.
+TEST(VoiceActivityRealModel, TheOverlapComesFromTheParameters)
+{
+    const std::string silero = sharedFile("models/silero-v6.0.0-ggml.bin"), jfk = sharedFile("audio/jfk.wav");
+    if (silero.empty() || jfk.empty())
+        GTEST_SKIP() << "needs ../shared/models/silero-v6.0.0-ggml.bin and ../shared/audio/jfk.wav";
+    const std::vector<float> speech = readMono16k(jfk);
+    whisper_vad_params params = whisper_vad_default_params();
+    std::vector<std::size_t> lengths;
+    std::size_t spans = 0;
+    for (const float overlap : {0.1f, 0.3f}) {
+        params.samples_overlap = overlap;
+        auto detector = extensions::whisper::VoiceActivityDetector::load(silero, params, 480000);
+        ASSERT_NE(detector, nullptr);
+        ASSERT_EQ(detector->extractSpeech(speech.data(), static_cast<uint32_t>(speech.size()), 17000),
+                  extensions::whisper::VoiceActivityDetector::Outcome::Speech);
+        lengths.push_back(detector->speech().size());
+        spans = detector->spanCount();
+    }
+    ASSERT_GT(spans, 1u) << "jfk.wav has pauses";
+    EXPECT_EQ(lengths[1] - lengths[0], (spans - 1) * 3200);
+}
+
 TEST(NodeVoiceActivityRealModel, SpeechIsTranscribedAndSilenceOrNoiseNeverReachTheModel)
 {
     const std::string model = realTinyModel(), silero = sharedFile("models/silero-v6.0.0-ggml.bin");
@@ -22,12 +58,7 @@ TEST(NodeVoiceActivityRealModel, SpeechIsTranscribedAndSilenceOrNoiseNeverReachT
         GTEST_SKIP() << "needs ../shared/models/ggml-tiny.en.bin, ../shared/models/silero-v6.0.0-ggml.bin and "
                         "../shared/audio/jfk.wav";
 
-    SF_INFO info{}; // jfk.wav is 16 kHz mono
-    SNDFILE* file = sf_open(jfk.c_str(), SFM_READ, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<float> speech(static_cast<std::size_t>(info.frames));
-    sf_readf_float(file, speech.data(), info.frames);
-    sf_close(file);
+    const std::vector<float> speech = readMono16k(jfk);
     std::vector<float> noise(160000);
     std::mt19937 random(8);
     std::normal_distribution<float> gaussian(0.0f, 0.01f); // -40 dBFS RMS
