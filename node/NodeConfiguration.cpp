@@ -1,6 +1,11 @@
 #include "NodeConfiguration.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <corvane/core/Logger.h>
+
+#include "AudioIntake.h"
 
 namespace corvane::extensions::whisper {
 
@@ -14,6 +19,24 @@ void setThreadCount(whisper_full_params& params, int threads)
         threads = 1;
     }
     params.n_threads = threads;
+}
+
+/// The value, or the nearest bound with an error line when it lies outside.
+double withinRange(const std::string& key, double value, double lowest, double highest)
+{
+    if (value >= lowest && value <= highest)
+        return value;
+    const double used = std::isnan(value) ? lowest : std::clamp(value, lowest, highest);
+    char line[160];
+    std::snprintf(line, sizeof line, "[WhisperSTTNode] %s %g is outside %g..%g; using %g.", key.c_str(), value, lowest,
+                  highest, used);
+    Logger::error(line);
+    return used;
+}
+
+uint64_t toSamples(double seconds)
+{
+    return static_cast<uint64_t>(std::llround(seconds * AudioIntake::kSampleRate));
 }
 
 } // namespace
@@ -53,6 +76,14 @@ NodeConfiguration applyConfiguration(const CVAnyMap& config, ModelSlot& model)
             params.no_speech_thold = CVAny::convert<float>(value);
         } else if (key == "logProbThreshold") {
             params.logprob_thold = CVAny::convert<float>(value);
+        } else if (key == "autoTranscribe") {
+            result.utterances.enabled = CVAny::convert<bool>(value);
+        } else if (key == "utterancePauseMs") {
+            const double milliseconds = withinRange(key, CVAny::convert<int>(value), 50, 5000);
+            result.utterances.pauseSamples = toSamples(milliseconds / 1000.0);
+        } else if (key == "maxUtteranceSeconds") {
+            constexpr double kHistorySeconds = AudioIntake::kHistoryCapacity / AudioIntake::kSampleRate;
+            result.utterances.maxSamples = toSamples(withinRange(key, CVAny::convert<float>(value), 1, kHistorySeconds));
         } else if (key == "grammar") {
             model.grammar().build(parsePhraseList(CVAny::convert<std::string>(value)), params);
         } else {

@@ -5,6 +5,7 @@
 #include <corvane/core/CVAny.h>
 
 #include "ModelSlot.h"
+#include "UtteranceFinder.h"
 
 namespace corvane::extensions::whisper {
 
@@ -18,6 +19,7 @@ struct NodeConfiguration {
     ModelOptions model;
     int32_t reservedCoresForAudio = 0; ///< accepted, but nothing reserves cores yet
     bool suppressNonSpeechAnnotations = true;
+    UtteranceSettings utterances;
 };
 
 /// Applies the configuration keys in the map's (key) order: decoding keys go

@@ -17,15 +17,17 @@ WhisperSTTNode::WhisperSTTNode(const CVAnyMap& config)
     , model(std::make_unique<ModelSlot>(AudioIntake::kHistoryCapacity, [this] { requests->drop(); }))
     , intake(std::make_unique<AudioIntake>())
 {
-    for (const char* action : {"transcribe", "loadModel", "resetTranscribeWindow"})
+    for (const char* action : {"transcribe", "loadModel", "resetTranscribeWindow", "endUtterance", "getProgress"})
         registerAction(action, makeWhisperSTTNodeTypeInfo().getAction(action), nullptr);
     for (const char* event : {"transcribed", "modelLoaded", "modelLoadFailed"})
         registerEvent(event, makeWhisperSTTNodeTypeInfo().getEvent(event));
 
     const NodeConfiguration configuration = applyConfiguration(config, *model);
-    worker = std::make_unique<TranscriptionWorker>(
-        *intake, *model, *requests, configuration.suppressNonSpeechAnnotations,
-        [this](const std::string& text, int32_t processingTimeMs) { deliverTranscription(text, processingTimeMs); });
+    TranscriptionWorker::Options workerOptions;
+    workerOptions.cleanAnnotations = configuration.suppressNonSpeechAnnotations;
+    workerOptions.utterances = configuration.utterances;
+    worker = std::make_unique<TranscriptionWorker>(*intake, *model, *requests, workerOptions,
+                                                   [this](const Transcription& result) { deliverTranscription(result); });
 
     // The options outlive construction: a later "loadModel" keeps the
     // voice-activity and flash-attention choices, also when nothing loads now.
@@ -79,8 +81,10 @@ void WhisperSTTNode::setTranscriptionCallback(TranscriptionCallback callback)
     transcriptionCallback = std::move(callback);
 }
 
-void WhisperSTTNode::deliverTranscription(const std::string& text, int32_t processingTimeMs)
+void WhisperSTTNode::deliverTranscription(const Transcription& result)
 {
+    const std::string& text = result.text;
+    const int32_t processingTimeMs = result.processingTimeMs;
     TranscriptionCallback callback;
     {
         std::lock_guard<std::mutex> lock(callbackMutex);
@@ -99,6 +103,8 @@ void WhisperSTTNode::deliverTranscription(const std::string& text, int32_t proce
     CVAnyMap data{
         {"text", text},
         {"processingTime", static_cast<long long>(processingTimeMs)},
+        {"start", static_cast<long long>(result.start)},
+        {"end", static_cast<long long>(result.end)},
     };
     Logger::debug("[WhisperSTTNode] Transcription: " + text + " (Processing time: " +
                   std::to_string(processingTimeMs) + " ms)");

@@ -15,6 +15,7 @@ class ModelSlot;
 class TranscriptionRequests;
 class TranscriptionWorker;
 struct NodeConfiguration;
+struct Transcription;
 
 /// An audio sink that keeps the newest 30 s of its mono input at 16 kHz and,
 /// on request, transcribes a window of it with whisper.cpp on a worker thread
@@ -91,7 +92,8 @@ public:
 
 private:
     void loadConfiguredModel(const NodeConfiguration& configuration);
-    void deliverTranscription(const std::string& text, int32_t processingTimeMs);
+    Result<CVAny> progress();
+    void deliverTranscription(const Transcription& result);
 
     std::mutex callbackMutex;
     TranscriptionCallback transcriptionCallback;

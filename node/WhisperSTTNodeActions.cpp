@@ -9,6 +9,8 @@
 #include "AudioIntake.h"
 #include "ModelSlot.h"
 #include "TranscriptionRequests.h"
+#include "TranscriptionWindow.h"
+#include "TranscriptionWorker.h"
 #include "WhisperSTTNode.h"
 
 namespace corvane::extensions::whisper {
@@ -18,17 +20,6 @@ namespace {
 Result<CVAny> success()
 {
     return CVAny();
-}
-
-/// The absolute index nearest to `total` whose low 32 bits are `lowBits`:
-/// requests carry indices as 32-bit patterns, which wrap every 2^32 samples
-/// (about 74 hours at 16 kHz).
-uint64_t absoluteIndexNear(uint64_t total, uint32_t lowBits)
-{
-    const int64_t offset = static_cast<int32_t>(lowBits - static_cast<uint32_t>(total));
-    if (offset < 0 && static_cast<uint64_t>(-offset) > total)
-        return 0;
-    return total + static_cast<uint64_t>(offset);
 }
 
 Result<CVAny> transcribeExplicitWindow(TranscriptionRequests& requests, uint64_t total, const CVAnyMap& params)
@@ -76,6 +67,26 @@ Result<CVAny> transcribeSinceLastCommit(TranscriptionRequests& requests, uint64_
 
 } // namespace
 
+Result<CVAny> WhisperSTTNode::progress()
+{
+    const uint64_t received = intake->totalSamples();
+    uint64_t examined = received, neededFrom = received, pending = 0;
+    if (const UtteranceFinder* utterances = worker->utterances()) {
+        examined = utterances->examined();
+        neededFrom = utterances->neededFrom();
+        // The end signal first: the worker queues the last utterance before
+        // it settles the signal, so one of the two always shows it.
+        const bool endAsked = requests->utteranceEnd().has_value();
+        pending = utterances->pending() + (endAsked ? 1 : 0);
+    }
+    return CVAny(CVAnyMap{
+        {"receivedSamples", static_cast<long long>(received)},
+        {"examinedSamples", static_cast<long long>(examined)},
+        {"neededFrom", static_cast<long long>(neededFrom)},
+        {"pendingUtterances", static_cast<long long>(pending)},
+    });
+}
+
 Result<CVAny> WhisperSTTNode::callAction(const std::string& name, const CVAnyMap& params)
 {
     if (name == "transcribe") {
@@ -114,9 +125,21 @@ Result<CVAny> WhisperSTTNode::callAction(const std::string& name, const CVAnyMap
     }
 
     if (name == "resetTranscribeWindow") {
-        requests->moveCommitPoint(intake->totalSamples());
+        const uint64_t now = intake->totalSamples();
+        requests->moveCommitPoint(now);
+        if (worker->utterances() != nullptr)
+            requests->restartUtterancesAt(now);
         return success();
     }
+
+    if (name == "endUtterance") {
+        if (worker->utterances() != nullptr)
+            requests->endUtteranceAt(intake->totalSamples());
+        return success();
+    }
+
+    if (name == "getProgress")
+        return progress();
 
     return SingleBusAudioSinkNode::callAction(name, params);
 }

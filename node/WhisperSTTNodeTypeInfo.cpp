@@ -71,10 +71,26 @@ CVAnyMap makeActions()
          "audio to this node (e.g. after flipping a BusSwitch) so stale/silent audio is not transcribed."},
     };
 
+    CVAnyMap endUtterance{
+        {"description",
+         "With autoTranscribe: ends the utterance under way as if the speaker had paused, so that it is "
+         "transcribed. Call at the end of a stream."},
+    };
+
+    CVAnyMap getProgress{
+        {"description",
+         "Returns how far the node has got, in 16 kHz sample indices: receivedSamples, examinedSamples (looked at "
+         "for utterances), neededFrom (the oldest sample still to be transcribed; a host feeding faster than real "
+         "time keeps receivedSamples - neededFrom under the 30 s history) and pendingUtterances (ended, not yet "
+         "delivered)."},
+    };
+
     return CVAnyMap{
         {"transcribe", std::move(transcribe)},
         {"loadModel", std::move(loadModel)},
         {"resetTranscribeWindow", std::move(resetTranscribeWindow)},
+        {"endUtterance", std::move(endUtterance)},
+        {"getProgress", std::move(getProgress)},
     };
 }
 
@@ -87,6 +103,8 @@ CVAnyMap makeEvents()
                    {"text", dataField("text", "string", "The transcribed text.")},
                    {"processingTime",
                     dataField("processingTime", "int", "Time taken for transcription in milliseconds.")},
+                   {"start", dataField("start", "int", "First sample of the window transcribed (16 kHz, absolute).")},
+                   {"end", dataField("end", "int", "One past the last sample of the window (16 kHz, absolute).")},
                })},
         {"modelLoaded",
          event("modelLoaded", "Emitted when a model is loaded successfully.",
@@ -111,6 +129,22 @@ CVAnyMap makeConfiguration()
          parameter("flashAttention", "boolean",
                    "Use flash attention in whisper.cpp for every model load, including loadModel. On a CPU it "
                    "roughly halves the time of a run. Default: false.",
+                   true)},
+        {"autoTranscribe",
+         parameter("autoTranscribe", "boolean",
+                   "Find utterances in the audio and transcribe each once it ends (a pause of utterancePauseMs, or "
+                   "maxUtteranceSeconds of speech), emitting transcribed with its start and end. transcribe "
+                   "actions still work and come first. Default: false.",
+                   true)},
+        {"utterancePauseMs",
+         parameter("utterancePauseMs", "int",
+                   "With autoTranscribe: the pause, in milliseconds, that ends an utterance (50 to 5000). "
+                   "Default: 300.",
+                   true)},
+        {"maxUtteranceSeconds",
+         parameter("maxUtteranceSeconds", "float",
+                   "With autoTranscribe: the longest utterance, in seconds (1 to 30, the history); longer speech is "
+                   "cut at its quietest moment. Default: 20.",
                    true)},
     };
 }

@@ -148,6 +148,11 @@ std::string CommandLineOptions::modelPath() const
 CVAnyMap CommandLineOptions::configurationForNode() const
 {
     CVAnyMap config = nodeConfiguration;
+    // Windows that end in pauses are the node's own, unless --step fixes them.
+    if ((command == Command::Transcribe && stepSeconds <= 0.0) || command == Command::Listen) {
+        config.set("autoTranscribe", true);
+        config.set("maxUtteranceSeconds", maxWindowSeconds);
+    }
     // The node keeps flash attention off for its existing hosts; on a CPU it
     // makes the encoder several times faster at the same accuracy.
     if (!config.hasKey("flashAttention"))

@@ -5,7 +5,11 @@ namespace corvane::cli {
 void TranscriptionQueue::push(const CVAny& eventData)
 {
     const CVAnyMap& data = eventData.asMap();
-    Transcription transcription{data.at("text").asString(), data.at("processingTime").asInteger()};
+    auto index = [&data](const char* key) {
+        return data.hasKey(key) ? static_cast<std::uint64_t>(data.at(key).asInteger()) : std::uint64_t{0};
+    };
+    Transcription transcription{data.at("text").asString(), data.at("processingTime").asInteger(), index("start"),
+                                index("end")};
     {
         std::lock_guard<std::mutex> lock(mutex);
         events.push_back(std::move(transcription));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -15,6 +16,9 @@ namespace corvane::cli {
 struct Transcription {
     std::string text;
     long long processingTimeMs = 0;
+    /// The window transcribed, in the node's absolute 16 kHz sample indices.
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
 };
 
 /// Hands "transcribed" events from the node's worker thread to the control

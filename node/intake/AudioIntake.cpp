@@ -53,6 +53,7 @@ WindowPlacement AudioIntake::readWindow(uint32_t start, uint32_t end, float* int
 void AudioIntake::startCountingAt(uint64_t firstIndex)
 {
     history = std::make_unique<SampleRingBuffer>(history->capacity(), firstIndex);
+    this->firstIndex = firstIndex;
 }
 
 } // namespace corvane::extensions::whisper

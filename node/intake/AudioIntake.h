@@ -45,6 +45,8 @@ public:
 
     /// Absolute index of the next 16 kHz sample (samples ever received).
     uint64_t totalSamples() const noexcept { return history->totalSamples(); }
+    /// Absolute index of the first sample (0 unless startCountingAt()).
+    uint64_t firstSampleIndex() const noexcept { return firstIndex; }
     /// Frames the resampler has delivered; equals totalSamples() unless the
     /// intake lost some on the way.
     uint64_t framesDelivered() const noexcept { return resampler->getTotalFramesDelivered(); }
@@ -69,6 +71,7 @@ private:
 
     std::unique_ptr<SampleRingBuffer> history;
     std::unique_ptr<AudioGraphResampler> resampler;
+    uint64_t firstIndex = 0;
     bool audioReceived = false;
 };
 

@@ -108,7 +108,8 @@ void ModelSlot::keepOptions(ModelOptions options)
     kept = std::move(options);
 }
 
-bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint32_t paddedCount, std::string& text)
+bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint32_t paddedCount,
+                               const std::string* prompt, std::string& text)
 {
     text.clear();
     // Whisper hallucinates words ("you") from digital silence; a window with
@@ -141,7 +142,10 @@ bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint3
                   " samples, audio_ctx=" + std::to_string(params.audio_ctx));
 
     whisper_context* context = slot.whisperContext.get();
-    if (whisper_full(context, params, samples, static_cast<int>(paddedCount)) != 0) {
+    params.initial_prompt = prompt != nullptr ? prompt->c_str() : nullptr;
+    const int failed = whisper_full(context, params, samples, static_cast<int>(paddedCount));
+    params.initial_prompt = nullptr;
+    if (failed != 0) {
         Logger::error("[WhisperSTTNode] Failed to process audio");
         return false;
     }

@@ -74,9 +74,11 @@ public:
         bool hasModel() const noexcept { return slot.whisperContext != nullptr; }
         /// Text of `sampleCount` samples (padded with silence to paddedCount):
         /// empty, without running the model, when no sample reaches -60 dBFS
-        /// or, with voice-activity detection, when there is no speech. False
-        /// when whisper.cpp fails.
-        bool recognise(const float* samples, uint32_t sampleCount, uint32_t paddedCount, std::string& text);
+        /// or, with voice-activity detection, when there is no speech. A
+        /// prompt, when given, is text said just before. False when
+        /// whisper.cpp fails.
+        bool recognise(const float* samples, uint32_t sampleCount, uint32_t paddedCount, const std::string* prompt,
+                       std::string& text);
         void end() { lock.unlock(); }
 
         // What the run works with, for tests and benchmarks that look inside.

@@ -21,6 +21,14 @@ int audioContextFor(uint32_t sampleCount)
     return static_cast<int>(std::clamp<uint32_t>(context, 1000, 1500));
 }
 
+uint64_t absoluteIndexNear(uint64_t total, uint32_t lowBits)
+{
+    const int64_t offset = static_cast<int32_t>(lowBits - static_cast<uint32_t>(total));
+    if (offset < 0 && static_cast<uint64_t>(-offset) > total)
+        return 0;
+    return total + static_cast<uint64_t>(offset);
+}
+
 HistoryState historyAt(uint64_t totalSamples, uint32_t capacity)
 {
     HistoryState history;

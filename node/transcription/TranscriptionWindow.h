@@ -13,6 +13,11 @@ inline constexpr uint32_t kMinimumRunSamples = 17000;
 /// full 30 s context).
 int audioContextFor(uint32_t sampleCount);
 
+/// The absolute index nearest to `total` whose low 32 bits are `lowBits`:
+/// requests carry indices as 32-bit patterns, which wrap every 2^32 samples
+/// (about 74 hours at 16 kHz).
+uint64_t absoluteIndexNear(uint64_t total, uint32_t lowBits);
+
 /// One consistent snapshot of the history, taken from a single read of the
 /// ring's 64-bit counter so that its fields agree with each other.
 struct HistoryState {

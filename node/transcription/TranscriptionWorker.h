@@ -1,31 +1,43 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "ModelSlot.h"
+#include "Transcription.h"
+#include "TranscriptionRequests.h"
+#include "UtteranceFinder.h"
+
 namespace corvane::extensions::whisper {
 
 class AudioIntake;
-class ModelSlot;
-class TranscriptionRequests;
 
-/// The node's worker thread: waits for a request, copies its window out of
-/// the history, runs the recogniser over it, cleans the text and delivers it.
+/// The node's worker thread: serves the requests of the "transcribe" action
+/// and, with "autoTranscribe", the utterances it finds in the history itself;
+/// for each it copies the window out of the history, runs the recogniser,
+/// cleans the text and delivers it. Requests come first.
 ///
 /// Threads: start() on the host's audio thread (with the first audio);
-/// stop() on the thread that destroys the node; the runs, and the delivery,
-/// on the worker's own thread.
+/// stop() on the thread that destroys the node; the progress getters from
+/// any thread; the runs, and the delivery, on the worker's own thread.
 class TranscriptionWorker {
 public:
-    /// Receives each result on the worker thread: text and processing time.
-    using Delivery = std::function<void(const std::string& text, int32_t processingTimeMs)>;
+    /// Receives each result on the worker thread.
+    using Delivery = std::function<void(const Transcription&)>;
+
+    struct Options {
+        bool cleanAnnotations = true; ///< "suppressNonSpeechAnnotations"
+        UtteranceSettings utterances;
+    };
 
     TranscriptionWorker(const AudioIntake& intake, ModelSlot& model, TranscriptionRequests& requests,
-                        bool cleanAnnotations, Delivery deliver);
+                        const Options& options, Delivery deliver);
     /// Stops the worker if stop() was not called.
     ~TranscriptionWorker();
 
@@ -46,20 +58,37 @@ public:
     /// first, with its delivery. Idempotent. Not on the worker thread.
     void stop();
 
+    /// The utterance finder, when the node finds utterances itself; its
+    /// progress getters are for any thread.
+    const UtteranceFinder* utterances() const noexcept { return finder.get(); }
+
     /// The last run's copy of its window, padded with silence to the run's
     /// length: what whisper.cpp read. For tests, between runs.
     const std::vector<float>& lastRunSamples() const noexcept { return runSamples; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void loop();
-    /// Serves the current request once.
-    void run();
+    /// Serves the "transcribe" request just taken.
+    void serveRequest();
+    /// Looks for utterances and transcribes the next one; false when there
+    /// is none.
+    bool serveUtterance();
+    /// Copies `window` out of the history, recognises it and delivers the
+    /// text. Holds the model's lock (`recogniser`) throughout.
+    void transcribe(ModelSlot::Run& recogniser, TranscriptionRequests::Window window, Clock::time_point started,
+                    bool deliverEmpty);
 
     const AudioIntake& intake;
     ModelSlot& model;
     TranscriptionRequests& requests;
     const bool cleanAnnotations;
     Delivery deliver;
+    std::unique_ptr<UtteranceFinder> finder;
+    /// The end of the previous utterance's text, given to the next run as its
+    /// prompt, as whisper.cpp's own streaming does.
+    std::string previousText;
     /// The run's private copy of its window. whisper.cpp reads this, not the
     /// ring, so the audio thread may go on writing meanwhile; short windows
     /// are padded with silence here rather than read on into whatever the

@@ -141,6 +141,11 @@ TEST(NodeTexts, EveryTextIsExact)
         R"(actions.transcribe: "Triggers transcription of the current input buffer. When start/end are omitted, transcribes everything received since the previous transcribe call (capped to the 30 s window).")",
         R"(actions.transcribe.parameters.end: "End sample index for transcription (16 kHz, absolute). Optional: omit together with 'start'." | true | "end" | "int")",
         R"(actions.transcribe.parameters.start: "Start sample index for transcription (16 kHz, absolute). Optional: omit together with 'end' to transcribe since the last transcribe call." | true | "start" | "int")",
+        R"(actions.endUtterance: "With autoTranscribe: ends the utterance under way as if the speaker had paused, so that it is transcribed. Call at the end of a stream.")",
+        R"(actions.getProgress: "Returns how far the node has got, in 16 kHz sample indices: receivedSamples, examinedSamples (looked at for utterances), neededFrom (the oldest sample still to be transcribed; a host feeding faster than real time keeps receivedSamples - neededFrom under the 30 s history) and pendingUtterances (ended, not yet delivered).")",
+        R"(configuration.autoTranscribe: "Find utterances in the audio and transcribe each once it ends (a pause of utterancePauseMs, or maxUtteranceSeconds of speech), emitting transcribed with its start and end. transcribe actions still work and come first. Default: false." | true | "autoTranscribe" | "boolean")",
+        R"(configuration.maxUtteranceSeconds: "With autoTranscribe: the longest utterance, in seconds (1 to 30, the history); longer speech is cut at its quietest moment. Default: 20." | true | "maxUtteranceSeconds" | "float")",
+        R"(configuration.utterancePauseMs: "With autoTranscribe: the pause, in milliseconds, that ends an utterance (50 to 5000). Default: 300." | true | "utterancePauseMs" | "int")",
         R"(configuration.flashAttention: "Use flash attention in whisper.cpp for every model load, including loadModel. On a CPU it roughly halves the time of a run. Default: false." | true | "flashAttention" | "boolean")",
         R"(events.modelLoadFailed.data.error: "Failure reason." | "error" | "string")",
         R"(events.modelLoadFailed.data.modelPath: "Path of the model that failed." | "modelPath" | "string")",
@@ -149,6 +154,10 @@ TEST(NodeTexts, EveryTextIsExact)
         R"(events.modelLoaded: "Emitted when a model is loaded successfully." | "modelLoaded")",
         R"(events.transcribed.data.processingTime: "Time taken for transcription in milliseconds." | "processingTime" | "int")",
         R"(events.transcribed.data.text: "The transcribed text." | "text" | "string")",
+        R"(events.transcribed.data.start: "First sample of the window transcribed (16 kHz, absolute)." | "start" | "int")",
+        R"(events.transcribed.data.end: "One past the last sample of the window (16 kHz, absolute)." | "end" | "int")",
+        "[WhisperSTTNode] maxUtteranceSeconds 45 is outside 1..30; using 30.",
+        "[WhisperSTTNode] utterancePauseMs 0 is outside 50..5000; using 50.",
         R"(events.transcribed: "Emitted when transcription is completed." | "transcribed")",
         "[WhisperSTTNode] Unknown configuration key: Bogus",
         "[WhisperSTTNode] numberOfThreads 0 is below 1; using 1 thread.",
@@ -185,7 +194,8 @@ TEST(NodeTexts, EveryTextIsExact)
         if (result.hasError())
             said.push_back(result.getError().getMessage());
     };
-    WhisperSTTNode bare({{"initializeModel", false}, {"numberOfThreads", 0}, {"Bogus", 1}});
+    WhisperSTTNode bare({{"initializeModel", false}, {"numberOfThreads", 0}, {"Bogus", 1}, {"maxUtteranceSeconds", 45},
+                         {"utterancePauseMs", 0}});
     EXPECT_EQ(bare.modelSlot().decodingParameters().n_threads, 1);
     error(bare.callAction("transcribe", {}));
     error(bare.callAction("Transcribe", {}));

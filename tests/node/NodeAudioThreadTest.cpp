@@ -15,8 +15,9 @@ TEST(NodeAudioThread, SteadyIntakeNeitherAllocatesNorLocks)
                                                     {96000.0, 8192}, {22050.0, 1}, {8000.0, 4096}};
     for (const auto& [rate, blockFrames] : cases) {
         SCOPED_TRACE(::testing::Message() << rate << " Hz in blocks of " << blockFrames);
-        // Without a model the worker still starts and polls meanwhile.
-        WhisperSTTNode node({{"initializeModel", false}});
+        // Without a model the worker still starts, polls and (every other
+        // node) looks for utterances meanwhile.
+        WhisperSTTNode node({{"initializeModel", false}, {"autoTranscribe", rate > 20000}});
         const std::vector<float> audio = sine(300.0, rate, 2.0);
         // The first blocks set the resampler up and start the worker.
         feed(node, std::vector<float>(audio.begin(), audio.begin() + std::max(blockFrames, static_cast<std::size_t>(rate / 10))),

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,31 @@ inline std::vector<float> sine(double frequency, double rate, double seconds, fl
     std::vector<float> samples(static_cast<std::size_t>(rate * seconds));
     for (std::size_t i = 0; i < samples.size(); ++i)
         samples[i] = amplitude * static_cast<float>(std::sin(2.0 * M_PI * frequency * static_cast<double>(i) / rate));
+    return samples;
+}
+
+/// A stretch of signal over the case's background noise: nothing, or
+/// syllables of a 220 Hz tone with a harmonic (voiced speech as far as energy
+/// goes): 250 ms at the level, then 50 ms 20 dB lower, no pause.
+struct Piece {
+    double seconds, toneDbfs; ///< toneDbfs -200: no tone
+};
+inline constexpr double kNone = -200.0;
+
+inline std::vector<float> render(const std::vector<Piece>& pieces, double noiseDbfs, double rate)
+{
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0.0f, static_cast<float>(std::pow(10.0, noiseDbfs / 20.0)));
+    std::vector<float> samples;
+    for (const Piece& piece : pieces) {
+        const double amplitude = std::pow(10.0, piece.toneDbfs / 20.0);
+        for (long i = 0; i < std::lround(piece.seconds * rate); ++i) {
+            const double t = static_cast<double>(samples.size()) / rate;
+            const double syllable = std::fmod(static_cast<double>(i) / rate, 0.3) < 0.25 ? 1.0 : 0.1;
+            const double tone = std::sin(2 * M_PI * 220 * t) + 0.5 * std::sin(2 * M_PI * 660 * t);
+            samples.push_back(static_cast<float>(amplitude * syllable * tone) + noise(random));
+        }
+    }
     return samples;
 }
 

@@ -41,7 +41,9 @@ TEST_F(NodeTranscription, WindowsArePaddedCutOrDroppedAndEachRunEndsInOneEvent)
     ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
     ASSERT_TRUE(events->waitFor("transcribed", 1));
     const CVAnyMap& data = events->named("transcribed").at(0).data.asMap();
-    EXPECT_TRUE(data.size() == 2 && data.at("text").isString());
+    EXPECT_TRUE(data.size() == 4 && data.at("text").isString());
+    EXPECT_EQ(data.at("start").asInteger(), 0);
+    EXPECT_EQ(data.at("end").asInteger(), 8000) << "the window, not its padding";
     EXPECT_TRUE(std::regex_match(log.texts(kStartLine).at(0), std::regex(R"(\S+ timestamp=\d+)")));
     EXPECT_EQ(log.texts(kEndLine).at(0).substr(log.texts(kEndLine).at(0).find(" processingTime=")),
               " processingTime=" + std::to_string(data.at("processingTime").asInteger()) + "ms");

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace corvane::extensions::whisper {
+
+/// One result of the node: the text of a window and what it took.
+struct Transcription {
+    std::string text;
+    int32_t processingTimeMs = 0;
+    /// The window transcribed, in absolute 16 kHz sample indices [start, end).
+    uint64_t start = 0;
+    uint64_t end = 0;
+};
+
+} // namespace corvane::extensions::whisper
