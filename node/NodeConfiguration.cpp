@@ -78,6 +78,11 @@ NodeConfiguration applyConfiguration(const CVAnyMap& config, ModelSlot& model)
             params.logprob_thold = CVAny::convert<float>(value);
         } else if (key == "autoTranscribe") {
             result.utterances.enabled = CVAny::convert<bool>(value);
+        } else if (key == "partialResults") {
+            result.utterances.partials = CVAny::convert<bool>(value);
+        } else if (key == "partialIntervalMs") {
+            result.utterances.partialInterval =
+                std::chrono::milliseconds(std::lround(withinRange(key, CVAny::convert<int>(value), 100, 10000)));
         } else if (key == "utterancePauseMs") {
             const double milliseconds = withinRange(key, CVAny::convert<int>(value), 50, 5000);
             result.utterances.pauseSamples = toSamples(milliseconds / 1000.0);

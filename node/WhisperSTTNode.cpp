@@ -19,15 +19,16 @@ WhisperSTTNode::WhisperSTTNode(const CVAnyMap& config)
 {
     for (const char* action : {"transcribe", "loadModel", "resetTranscribeWindow", "endUtterance", "getProgress"})
         registerAction(action, makeWhisperSTTNodeTypeInfo().getAction(action), nullptr);
-    for (const char* event : {"transcribed", "modelLoaded", "modelLoadFailed"})
+    for (const char* event : {"transcribed", "modelLoaded", "modelLoadFailed", "partialTranscription"})
         registerEvent(event, makeWhisperSTTNodeTypeInfo().getEvent(event));
 
     const NodeConfiguration configuration = applyConfiguration(config, *model);
     TranscriptionWorker::Options workerOptions;
     workerOptions.cleanAnnotations = configuration.suppressNonSpeechAnnotations;
     workerOptions.utterances = configuration.utterances;
-    worker = std::make_unique<TranscriptionWorker>(*intake, *model, *requests, workerOptions,
-                                                   [this](const Transcription& result) { deliverTranscription(result); });
+    worker = std::make_unique<TranscriptionWorker>(
+        *intake, *model, *requests, workerOptions, [this](const Transcription& result) { deliverTranscription(result); },
+        [this](const PartialTranscription& result) { deliverPartial(result); });
 
     // The options outlive construction: a later "loadModel" keeps the
     // voice-activity and flash-attention choices, also when nothing loads now.
@@ -79,6 +80,17 @@ void WhisperSTTNode::setTranscriptionCallback(TranscriptionCallback callback)
 {
     std::lock_guard<std::mutex> lock(callbackMutex);
     transcriptionCallback = std::move(callback);
+}
+
+void WhisperSTTNode::deliverPartial(const PartialTranscription& result)
+{
+    emitEvent("partialTranscription", CVAny(CVAnyMap{
+                                          {"text", result.text},
+                                          {"stableText", result.stableText},
+                                          {"processingTime", static_cast<long long>(result.processingTimeMs)},
+                                          {"start", static_cast<long long>(result.start)},
+                                          {"end", static_cast<long long>(result.end)},
+                                      }));
 }
 
 void WhisperSTTNode::deliverTranscription(const Transcription& result)

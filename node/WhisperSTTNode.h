@@ -16,6 +16,7 @@ class TranscriptionRequests;
 class TranscriptionWorker;
 struct NodeConfiguration;
 struct Transcription;
+struct PartialTranscription;
 
 /// An audio sink that keeps the newest 30 s of its mono input at 16 kHz and,
 /// on request, transcribes a window of it with whisper.cpp on a worker thread
@@ -94,6 +95,7 @@ private:
     void loadConfiguredModel(const NodeConfiguration& configuration);
     Result<CVAny> progress();
     void deliverTranscription(const Transcription& result);
+    void deliverPartial(const PartialTranscription& result);
 
     std::mutex callbackMutex;
     TranscriptionCallback transcriptionCallback;

@@ -106,6 +106,21 @@ CVAnyMap makeEvents()
                    {"start", dataField("start", "int", "First sample of the window transcribed (16 kHz, absolute).")},
                    {"end", dataField("end", "int", "One past the last sample of the window (16 kHz, absolute).")},
                })},
+        {"partialTranscription",
+         event("partialTranscription",
+               "Emitted with autoTranscribe and partialResults while an utterance is under way: interim text that "
+               "its transcribed event replaces.",
+               CVAnyMap{
+                   {"text", dataField("text", "string", "The interim text of the utterance so far.")},
+                   {"stableText",
+                    dataField("stableText", "string",
+                              "The leading words that two interim results in a row agreed on; it only grows within "
+                              "an utterance.")},
+                   {"processingTime",
+                    dataField("processingTime", "int", "Time taken for the interim run in milliseconds.")},
+                   {"start", dataField("start", "int", "First sample of the utterance (16 kHz, absolute).")},
+                   {"end", dataField("end", "int", "One past the last sample heard so far (16 kHz, absolute).")},
+               })},
         {"modelLoaded",
          event("modelLoaded", "Emitted when a model is loaded successfully.",
                CVAnyMap{
@@ -135,6 +150,16 @@ CVAnyMap makeConfiguration()
                    "Find utterances in the audio and transcribe each once it ends (a pause of utterancePauseMs, or "
                    "maxUtteranceSeconds of speech), emitting transcribed with its start and end. transcribe "
                    "actions still work and come first. Default: false.",
+                   true)},
+        {"partialResults",
+         parameter("partialResults", "boolean",
+                   "With autoTranscribe: transcribe the utterance under way about every partialIntervalMs and emit "
+                   "partialTranscription, never delaying a final transcribed. Default: true.",
+                   true)},
+        {"partialIntervalMs",
+         parameter("partialIntervalMs", "int",
+                   "With partialResults: milliseconds between interim runs of the same utterance (100 to 10000). "
+                   "Default: 1000.",
                    true)},
         {"utterancePauseMs",
          parameter("utterancePauseMs", "int",

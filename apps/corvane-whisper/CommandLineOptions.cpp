@@ -3,6 +3,8 @@
 #include <cmath>
 #include <string>
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 
 #include "ImportModelOptions.h"
@@ -152,6 +154,8 @@ CVAnyMap CommandLineOptions::configurationForNode() const
     if ((command == Command::Transcribe && stepSeconds <= 0.0) || command == Command::Listen) {
         config.set("autoTranscribe", true);
         config.set("maxUtteranceSeconds", maxWindowSeconds);
+        // Interim runs cost CPU: only when someone will see them.
+        config.set("partialResults", partials && (json || ::isatty(STDOUT_FILENO) == 1));
     }
     // The node keeps flash attention off for its existing hosts; on a CPU it
     // makes the encoder several times faster at the same accuracy.
@@ -193,6 +197,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
                            "Fixed windows of this many seconds instead of windows that end in pauses")
         ->check(numberAbove(0.0, kLongestStepSeconds, "seconds", "SECONDS in (0, 30]"));
     transcribe->add_flag("--realtime", options.realtime, "Feed the audio at its own speed, as a live source would");
+    transcribe->add_flag("--partials", options.partials,
+                         "Show interim text of each utterance before its final text (on a terminal, or with --json)");
+    bool noPartials = false;
+    listen->add_flag("--no-partials", noPartials, "Show only the final text of each utterance");
     listen->add_option("--device", options.device, "Capture device to open (default: the system's default)");
     listen->add_flag("--list-devices", options.listDevices, "List the capture devices and exit");
 
@@ -225,6 +233,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         return parsed;
     }
 
+    if (listen->parsed())
+        options.partials = !noPartials;
     options.command = describe->parsed()                 ? CommandLineOptions::Command::Describe
                       : listen->parsed()                   ? CommandLineOptions::Command::Listen
                       : app.got_subcommand("import-model") ? CommandLineOptions::Command::ImportModel

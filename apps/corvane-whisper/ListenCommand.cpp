@@ -90,9 +90,11 @@ int runListen(const CommandLineOptions& options)
     TranscriptionQueue queue;
     const WhisperNode whisper = createWhisperNode(options);
     whisper.node->addListener("transcribed", [&queue](const std::string&, const CVAny& data) { queue.push(data); });
+    whisper.node->addListener("partialTranscription",
+                              [&queue](const std::string&, const CVAny& data) { queue.push(data, false); });
     negotiateMonoInput(*whisper.sink, capture.getSampleRate(), source);
 
-    TranscriptPrinter printer(stdout, options.json);
+    TranscriptPrinter printer(stdout, options.json, options.partials);
     StatusReporter status(true);
     NodeUtterances::Settings settings;
     settings.timeout = std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000.0));

@@ -73,7 +73,7 @@ void NodeUtterances::print(const Transcription& transcription)
                                        transcription.end - std::min(origin, transcription.end)};
     status.clearProgress();
     printer.print(source, shown, transcription);
-    if (settings.reportLatency) {
+    if (settings.reportLatency && transcription.final) {
         const auto spoken = sourceStarted + std::chrono::duration_cast<Clock::duration>(
                                                 std::chrono::duration<double>(shown.getEndSeconds()));
         const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - spoken);

@@ -55,8 +55,10 @@ int runTranscribe(const CommandLineOptions& options)
     TranscriptionQueue queue;
     const WhisperNode whisper = createWhisperNode(options);
     whisper.node->addListener("transcribed", [&queue](const std::string&, const CVAny& data) { queue.push(data); });
+    whisper.node->addListener("partialTranscription",
+                              [&queue](const std::string&, const CVAny& data) { queue.push(data, false); });
 
-    TranscriptPrinter printer(stdout, options.json);
+    TranscriptPrinter printer(stdout, options.json, options.partials);
     StatusReporter status(options.quiet);
     TranscriptionSettings settings;
     settings.stepSeconds = options.stepSeconds;

@@ -2,14 +2,15 @@
 
 namespace corvane::cli {
 
-void TranscriptionQueue::push(const CVAny& eventData)
+void TranscriptionQueue::push(const CVAny& eventData, bool final)
 {
     const CVAnyMap& data = eventData.asMap();
     auto index = [&data](const char* key) {
         return data.hasKey(key) ? static_cast<std::uint64_t>(data.at(key).asInteger()) : std::uint64_t{0};
     };
     Transcription transcription{data.at("text").asString(), data.at("processingTime").asInteger(), index("start"),
-                                index("end")};
+                                index("end"), final,
+                                data.hasKey("stableText") ? data.at("stableText").asString() : std::string()};
     {
         std::lock_guard<std::mutex> lock(mutex);
         events.push_back(std::move(transcription));

@@ -109,7 +109,7 @@ void ModelSlot::keepOptions(ModelOptions options)
 }
 
 bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint32_t paddedCount,
-                               const std::string* prompt, std::string& text)
+                               const RecognitionOptions& options, std::string& text)
 {
     text.clear();
     // Whisper hallucinates words ("you") from digital silence; a window with
@@ -137,14 +137,22 @@ bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint3
     }
 
     whisper_full_params& params = slot.params;
-    params.audio_ctx = audioContextFor(paddedCount);
+    params.audio_ctx = options.smallContext ? smallAudioContextFor(paddedCount) : audioContextFor(paddedCount);
     Logger::debug("[WhisperSTTNode] Final processing buffer size: " + std::to_string(paddedCount) +
                   " samples, audio_ctx=" + std::to_string(params.audio_ctx));
 
     whisper_context* context = slot.whisperContext.get();
-    params.initial_prompt = prompt != nullptr ? prompt->c_str() : nullptr;
-    const int failed = whisper_full(context, params, samples, static_cast<int>(paddedCount));
+    params.initial_prompt = options.prompt != nullptr ? options.prompt->c_str() : nullptr;
+    params.abort_callback = options.abort;
+    params.abort_callback_user_data = options.abortData;
+    const int failed = slot.fullRun(context, params, samples, static_cast<int>(paddedCount));
     params.initial_prompt = nullptr;
+    params.abort_callback = nullptr;
+    params.abort_callback_user_data = nullptr;
+    if (failed != 0 && options.abort != nullptr && options.abort(options.abortData)) {
+        Logger::debug("[WhisperSTTNode] Run given up for more urgent work.");
+        return false;
+    }
     if (failed != 0) {
         Logger::error("[WhisperSTTNode] Failed to process audio");
         return false;

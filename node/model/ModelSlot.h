@@ -26,6 +26,18 @@ struct ModelOptions {
     std::string vadModelPath;    ///< the default Silero path
 };
 
+/// How one run asks for its text beyond the audio itself.
+struct RecognitionOptions {
+    /// Text said just before, or null.
+    const std::string* prompt = nullptr;
+    /// Size the encoder's context to the audio alone, below the usual floor:
+    /// cheaper, for interim text that a final run will replace.
+    bool smallContext = false;
+    /// Asked now and then during the run; true ends it early (a failed run).
+    ggml_abort_callback abort = nullptr;
+    void* abortData = nullptr;
+};
+
 /// Frees a whisper.cpp context.
 struct WhisperContextDeleter {
     void operator()(whisper_context* context) const noexcept { whisper_free(context); }
@@ -65,6 +77,11 @@ public:
 
     /// Construction only: the configuration writes these before any run.
     whisper_full_params& decodingParameters() noexcept { return params; }
+
+    /// What a run calls to recognise: whisper_full, unless a test puts a
+    /// stand-in here (one that takes its time, say) before any run.
+    using FullRun = int (*)(whisper_context*, whisper_full_params, const float*, int);
+    void setFullRun(FullRun run) noexcept { fullRun = run; }
     PhraseGrammar& grammar() noexcept { return phraseGrammar; }
 
     /// One recognition, holding the lock from beginRun() until end() or its
@@ -74,11 +91,10 @@ public:
         bool hasModel() const noexcept { return slot.whisperContext != nullptr; }
         /// Text of `sampleCount` samples (padded with silence to paddedCount):
         /// empty, without running the model, when no sample reaches -60 dBFS
-        /// or, with voice-activity detection, when there is no speech. A
-        /// prompt, when given, is text said just before. False when
-        /// whisper.cpp fails.
-        bool recognise(const float* samples, uint32_t sampleCount, uint32_t paddedCount, const std::string* prompt,
-                       std::string& text);
+        /// or, with voice-activity detection, when there is no speech. False
+        /// when whisper.cpp fails or the run was aborted.
+        bool recognise(const float* samples, uint32_t sampleCount, uint32_t paddedCount,
+                       const RecognitionOptions& options, std::string& text);
         void end() { lock.unlock(); }
 
         // What the run works with, for tests and benchmarks that look inside.
@@ -107,6 +123,7 @@ private:
     PhraseGrammar phraseGrammar;
     std::unique_ptr<whisper_context, WhisperContextDeleter> whisperContext;
     std::unique_ptr<VoiceActivityDetector> detector;
+    FullRun fullRun = &whisper_full;
     std::atomic<bool> ready{false};
 };
 

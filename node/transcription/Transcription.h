@@ -14,4 +14,16 @@ struct Transcription {
     uint64_t end = 0;
 };
 
+/// Interim text of an utterance still under way, which its final
+/// Transcription replaces.
+struct PartialTranscription {
+    std::string text;
+    /// The leading words that two interim results in a row agreed on; it only
+    /// grows within an utterance.
+    std::string stableText;
+    int32_t processingTimeMs = 0;
+    uint64_t start = 0;
+    uint64_t end = 0;
+};
+
 } // namespace corvane::extensions::whisper

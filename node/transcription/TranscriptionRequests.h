@@ -55,6 +55,7 @@ public:
     /// Utterances before `index` are to be forgotten.
     void restartUtterancesAt(uint64_t index) noexcept { restartAt.store(index + 1); }
     std::optional<uint64_t> takeUtteranceRestart() noexcept { return takeSignal(restartAt); }
+    bool utteranceRestartPending() const noexcept { return restartAt.load() != 0; }
     /// The utterance under way is to end at `index` at the latest.
     void endUtteranceAt(uint64_t index) noexcept { endAt.store(index + 1); }
     /// Worker: the end asked for, left in place until settled() so that it

@@ -29,6 +29,12 @@ uint64_t absoluteIndexNear(uint64_t total, uint32_t lowBits)
     return total + static_cast<uint64_t>(offset);
 }
 
+int smallAudioContextFor(uint32_t sampleCount)
+{
+    const uint32_t context = sampleCount / 320 + 128;
+    return static_cast<int>(std::clamp<uint32_t>(context, 64, 1500));
+}
+
 HistoryState historyAt(uint64_t totalSamples, uint32_t capacity)
 {
     HistoryState history;

@@ -12,6 +12,10 @@ inline constexpr uint32_t kMinimumRunSamples = 17000;
 /// 320 samples plus headroom, kept within [1000, 1500] (1500 is whisper.cpp's
 /// full 30 s context).
 int audioContextFor(uint32_t sampleCount);
+/// The same without the floor of 1000 (at least 64): what the audio itself
+/// needs. Faster on short audio, but whisper.cpp is less accurate below the
+/// floor, so only for text that a later run replaces.
+int smallAudioContextFor(uint32_t sampleCount);
 
 /// The absolute index nearest to `total` whose low 32 bits are `lowBits`:
 /// requests carry indices as 32-bit patterns, which wrap every 2^32 samples

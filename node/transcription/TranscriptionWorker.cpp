@@ -14,6 +14,11 @@ namespace {
 
 /// How much of the previous utterance's text goes into the next run's prompt.
 constexpr std::size_t kPromptCharacters = 200;
+/// No interim text before the utterance under way is this long (lead-in
+/// included): whisper.cpp makes words up out of less.
+constexpr uint64_t kShortestPartialSamples = 12800;
+/// How often an interim run looks for new audio, to give up for a final.
+constexpr std::chrono::milliseconds kUrgencyCheckInterval{20};
 
 long long millisecondsSinceEpoch(std::chrono::steady_clock::time_point time)
 {
@@ -44,12 +49,15 @@ std::string tailOf(const std::string& text, std::size_t count)
 } // namespace
 
 TranscriptionWorker::TranscriptionWorker(const AudioIntake& intake, ModelSlot& model, TranscriptionRequests& requests,
-                                         const Options& options, Delivery deliver)
+                                         const Options& options, Delivery deliver, PartialDelivery deliverPartial)
     : intake(intake)
     , model(model)
     , requests(requests)
     , cleanAnnotations(options.cleanAnnotations)
     , deliver(std::move(deliver))
+    , deliverPartial(std::move(deliverPartial))
+    , partials(options.utterances.partials && this->deliverPartial)
+    , partialInterval(options.utterances.partialInterval)
     , runSamples(AudioIntake::kHistoryCapacity, 0.0f)
 {
     if (options.utterances.enabled)
@@ -129,7 +137,7 @@ bool TranscriptionWorker::serveUtterance()
 
     const std::optional<SpeechWindow> utterance = finder->next();
     if (!utterance)
-        return false;
+        return partials && servePartial();
     // Whatever happens to the run, the utterance is no longer pending.
     struct Done {
         UtteranceFinder& finder;
@@ -148,6 +156,73 @@ bool TranscriptionWorker::serveUtterance()
     transcribe(recogniser, {static_cast<uint32_t>(utterance->start), static_cast<uint32_t>(utterance->end)}, started,
                false);
     return true;
+}
+
+bool TranscriptionWorker::servePartial()
+{
+    const std::optional<SpeechWindow> open = finder->openUtterance();
+    if (!open || open->length() < kShortestPartialSamples)
+        return false;
+    const Clock::time_point now = Clock::now();
+    if (open->start != partialUtteranceStart) {
+        partialUtteranceStart = open->start;
+        stable.restart();
+        nextPartialAt = now;
+    }
+    if (now < nextPartialAt)
+        return false;
+    nextPartialAt = now + partialInterval;
+
+    ModelSlot::Run recogniser = model.beginRun();
+    if (!recogniser.hasModel())
+        return false;
+    const WindowPlacement window =
+        intake.readWindow(static_cast<uint32_t>(open->start), static_cast<uint32_t>(open->end), runSamples.data());
+    if (!window.valid)
+        return false;
+    std::fill_n(runSamples.begin() + window.sampleCount, window.paddedCount - window.sampleCount, 0.0f);
+
+    RecognitionOptions options;
+    options.prompt = previousText.empty() ? nullptr : &previousText;
+    options.smallContext = true;
+    options.abort = &TranscriptionWorker::urgentWorkWaits;
+    options.abortData = this;
+    lastUrgencyCheck = now;
+    Logger::debug("[WhisperSTTNode] Interim run of the utterance [" + std::to_string(open->start) + ", " +
+                  std::to_string(open->end) + ").");
+    PartialTranscription result;
+    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, options, result.text))
+        return true;
+    recogniser.end();
+    if (cleanAnnotations)
+        result.text = cleanTranscription(result.text);
+    if (result.text.empty())
+        return true;
+    result.stableText = stable.update(result.text);
+    result.processingTimeMs =
+        static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - now).count());
+    result.start = open->start;
+    result.end = open->end;
+    deliverPartial(result);
+    return true;
+}
+
+bool TranscriptionWorker::urgentWorkWaits(void* self)
+{
+    auto& worker = *static_cast<TranscriptionWorker*>(self);
+    // A restart must come before the audio after it is looked at.
+    const TranscriptionRequests& requests = worker.requests;
+    if (worker.stopRequested.load() || requests.isPending() || requests.utteranceRestartPending() ||
+        requests.utteranceEnd().has_value())
+        return true;
+    // whisper.cpp asks between every step of its graph; looking for the end
+    // of the utterance costs little, but not that little.
+    const Clock::time_point now = Clock::now();
+    if (now - worker.lastUrgencyCheck >= kUrgencyCheckInterval) {
+        worker.lastUrgencyCheck = now;
+        worker.finder->examine();
+    }
+    return worker.finder->hasEnded();
 }
 
 void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRequests::Window requested,
@@ -170,9 +245,10 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
                         describeWindow(window.firstIndex, window.endIndex) + ".");
 
     const bool utterance = !deliverEmpty;
-    const std::string* prompt = utterance && !previousText.empty() ? &previousText : nullptr;
+    RecognitionOptions options;
+    options.prompt = utterance && !previousText.empty() ? &previousText : nullptr;
     Transcription result;
-    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, prompt, result.text))
+    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, options, result.text))
         return;
     if (cleanAnnotations)
         result.text = cleanTranscription(result.text);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ModelSlot.h"
+#include "StableText.h"
 #include "Transcription.h"
 #include "TranscriptionRequests.h"
 #include "UtteranceFinder.h"
@@ -21,15 +22,19 @@ class AudioIntake;
 /// The node's worker thread: serves the requests of the "transcribe" action
 /// and, with "autoTranscribe", the utterances it finds in the history itself;
 /// for each it copies the window out of the history, runs the recogniser,
-/// cleans the text and delivers it. Requests come first.
+/// cleans the text and delivers it. Requests come first, then ended
+/// utterances; only when neither waits does it transcribe the utterance under
+/// way for interim text, and it gives such a run up as soon as other work
+/// comes.
 ///
 /// Threads: start() on the host's audio thread (with the first audio);
 /// stop() on the thread that destroys the node; the progress getters from
 /// any thread; the runs, and the delivery, on the worker's own thread.
 class TranscriptionWorker {
 public:
-    /// Receives each result on the worker thread.
+    /// Receive each result on the worker thread.
     using Delivery = std::function<void(const Transcription&)>;
+    using PartialDelivery = std::function<void(const PartialTranscription&)>;
 
     struct Options {
         bool cleanAnnotations = true; ///< "suppressNonSpeechAnnotations"
@@ -37,7 +42,7 @@ public:
     };
 
     TranscriptionWorker(const AudioIntake& intake, ModelSlot& model, TranscriptionRequests& requests,
-                        const Options& options, Delivery deliver);
+                        const Options& options, Delivery deliver, PartialDelivery deliverPartial = {});
     /// Stops the worker if stop() was not called.
     ~TranscriptionWorker();
 
@@ -72,9 +77,13 @@ private:
     void loop();
     /// Serves the "transcribe" request just taken.
     void serveRequest();
-    /// Looks for utterances and transcribes the next one; false when there
-    /// is none.
+    /// Looks for utterances and transcribes the next one that has ended, or
+    /// the one under way for interim text; false when there was nothing to do.
     bool serveUtterance();
+    bool servePartial();
+    /// whisper.cpp's abort callback for interim runs: true once a request or
+    /// an ended utterance waits.
+    static bool urgentWorkWaits(void* worker);
     /// Copies `window` out of the history, recognises it and delivers the
     /// text. Holds the model's lock (`recogniser`) throughout.
     void transcribe(ModelSlot::Run& recogniser, TranscriptionRequests::Window window, Clock::time_point started,
@@ -85,7 +94,15 @@ private:
     TranscriptionRequests& requests;
     const bool cleanAnnotations;
     Delivery deliver;
+    PartialDelivery deliverPartial;
     std::unique_ptr<UtteranceFinder> finder;
+    const bool partials;
+    const std::chrono::milliseconds partialInterval;
+    /// The utterance the interim texts belong to, by its start.
+    uint64_t partialUtteranceStart = UINT64_MAX;
+    Clock::time_point nextPartialAt;
+    StableText stable;
+    Clock::time_point lastUrgencyCheck;
     /// The end of the previous utterance's text, given to the next run as its
     /// prompt, as whisper.cpp's own streaming does.
     std::string previousText;

@@ -58,6 +58,13 @@ void Endpointer::restartAt(uint64_t index) noexcept
     finished.clear();
 }
 
+std::optional<SpeechWindow> Endpointer::openUtterance() const noexcept
+{
+    if (!open || speechFrames < kShortestSpeechFrames)
+        return std::nullopt;
+    return SpeechWindow{windowStart, position};
+}
+
 std::optional<uint64_t> Endpointer::openWindowStart() const noexcept
 {
     if (!open)

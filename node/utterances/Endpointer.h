@@ -65,6 +65,9 @@ public:
     uint64_t getSamplesSeen() const noexcept { return position; }
     /// Where the utterance under way starts, if one is.
     std::optional<uint64_t> openWindowStart() const noexcept;
+    /// The utterance under way so far, from its start to the newest sample
+    /// seen, once it holds enough speech to be more than a click.
+    std::optional<SpeechWindow> openUtterance() const noexcept;
     uint64_t getMaxWindowSamples() const noexcept { return maxWindowSamples; }
 
 private:

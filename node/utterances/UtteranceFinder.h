@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -15,6 +16,10 @@ class AudioIntake;
 /// How the node finds utterances on its own ("autoTranscribe").
 struct UtteranceSettings {
     bool enabled = false;
+    /// Interim text of the utterance under way ("partialResults"), about
+    /// every partialInterval ("partialIntervalMs").
+    bool partials = true;
+    std::chrono::milliseconds partialInterval{1000};
     uint64_t pauseSamples = Endpointer::kDefaultPauseSamples; ///< "utterancePauseMs"
     uint64_t maxSamples = 320000;                             ///< "maxUtteranceSeconds"
 };
@@ -42,6 +47,10 @@ public:
     /// The next utterance to transcribe; it counts as pending until done().
     std::optional<SpeechWindow> next();
     void done();
+    /// Whether an ended utterance waits to be transcribed.
+    bool hasEnded() const noexcept { return queue.size() > 0; }
+    /// The utterance under way, as far as it has been heard.
+    std::optional<SpeechWindow> openUtterance() const noexcept { return endpointer.openUtterance(); }
 
     // Any thread.
     /// Samples looked at so far (the absolute index of the next one).

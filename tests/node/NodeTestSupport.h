@@ -8,10 +8,12 @@
 #include <iterator>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <corvane/audio/AudioBus.h>
+#include <sndfile.h>
 
 #include "TestModels.h"
 #include "WhisperSTTNode.h"
@@ -77,6 +79,19 @@ inline std::vector<float> render(const std::vector<Piece>& pieces, double noiseD
     return samples;
 }
 
+/// A 16 kHz mono file's samples; raises for anything else.
+inline std::vector<float> readMono16k(const std::string& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr || info.samplerate != 16000 || info.channels != 1)
+        throw std::runtime_error(path + " is not 16 kHz mono");
+    std::vector<float> samples(static_cast<std::size_t>(info.frames));
+    sf_readf_float(file, samples.data(), info.frames);
+    sf_close(file);
+    return samples;
+}
+
 /// Collects an emitter's events (from any thread); the test waits for them.
 class EventRecorder {
 public:
@@ -94,6 +109,12 @@ public:
         });
     }
     ~EventRecorder() { emitter.removeListener(id); }
+
+    std::vector<Event> all() const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return events;
+    }
 
     std::vector<Event> named(const std::string& name) const
     {

@@ -2,7 +2,10 @@
 // each once, in order, beside the requests of its actions. The weight-less
 // model says no words, so the runs are read from the node's debug lines.
 
+#include <algorithm>
+#include <map>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -109,6 +112,75 @@ TEST(NodeUtterances, AResetDropsTheUtteranceUnderWayAndEndUtteranceEndsOne)
     ASSERT_TRUE(node.callAction("endUtterance", {}).isOk());
     ASSERT_TRUE(settled(node));
     expectWindows(utterancesRun(log), {{3.2, 4.7}});
+}
+
+/// Interim runs (the ones with an abort callback) go on until whisper.cpp's
+/// callback gives them up, as a slow machine's would.
+int interimRunsUntilAborted(whisper_context* context, whisper_full_params params, const float* samples, int count)
+{
+    if (params.abort_callback == nullptr)
+        return whisper_full(context, params, samples, count);
+    while (!params.abort_callback(params.abort_callback_user_data))
+        std::this_thread::sleep_for(1ms);
+    return -6;
+}
+
+// The utterance ends while its interim run is busy: the run gives way at once
+// and the final follows; no interim run of that utterance comes after it.
+TEST(NodePartials, AnInterimRunGivesWayToTheFinalAndNoneFollowsIt)
+{
+    LogCapture log;
+    WhisperSTTNode node(testModelConfig({{"autoTranscribe", true}}));
+    node.modelSlot().setFullRun(&interimRunsUntilAborted);
+    feed(node, render({{1, kNone}, {1.5, -20}}, -70, 16000), 16000, 160);
+    ASSERT_TRUE(log.waitForCount("[WhisperSTTNode] Interim run of the utterance [", 1));
+    feed(node, render({{1, kNone}}, -70, 16000), 16000, 160);
+    ASSERT_TRUE(log.waitForCount(kUtteranceLine, 1, 30s)) << "the final waited for the interim run";
+    ASSERT_TRUE(settled(node));
+    EXPECT_GE(log.count("[WhisperSTTNode] Run given up for more urgent work."), 1u);
+    const auto lines = log.texts("[WhisperSTTNode] ");
+    const auto final = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with(kUtteranceLine); });
+    EXPECT_TRUE(std::none_of(final, lines.end(), [](const std::string& l) { return l.find("Interim run") != std::string::npos; }));
+}
+
+// Real speech at real time: each utterance's interim texts come before its
+// final, their stable part only grows, and silence brings nothing.
+TEST(NodePartialsRealModel, InterimTextComesFirstAndItsStablePartOnlyGrows)
+{
+    const std::string model = realTinyModel(), jfk = sharedFile("audio/jfk.wav");
+    if (model.empty() || jfk.empty())
+        GTEST_SKIP() << "needs ../shared/models/ggml-tiny.en.bin and ../shared/audio/jfk.wav";
+    std::vector<float> speech = readMono16k(jfk);
+    speech.insert(speech.begin(), 16000, 0.0f);
+    speech.insert(speech.end(), 32000, 0.0f);
+    WhisperSTTNode node(CVAnyMap{{"modelPath", model}, {"useGPU", false}, {"numberOfThreads", 2},
+                                 {"flashAttention", true}, {"autoTranscribe", true}, {"partialIntervalMs", 500}});
+    EventRecorder events(node);
+    for (std::size_t at = 0; at < speech.size(); at += 1600) { // 100 ms at a time, as a microphone
+        feed(node, std::vector<float>(speech.begin() + at, speech.begin() + std::min(at + 1600, speech.size())), 16000, 160);
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(settled(node));
+
+    std::size_t partials = 0;
+    std::set<long long> finished;
+    std::map<long long, std::string> stable;
+    for (const auto& event : events.all()) {
+        const CVAnyMap& data = event.data.asMap();
+        const long long start = data.at("start").asInteger();
+        if (event.name == "transcribed") {
+            EXPECT_TRUE(finished.insert(start).second) << "one final per utterance";
+            continue;
+        }
+        ++partials;
+        EXPECT_FALSE(finished.contains(start)) << "interim text after the final: " << data.at("text").asString();
+        const std::string now = data.at("stableText").asString();
+        EXPECT_EQ(now.rfind(stable[start], 0), 0u) << "'" << stable[start] << "' shrank to '" << now << "'";
+        stable[start] = now;
+    }
+    EXPECT_GE(partials, 1u); // how many depends on the machine's speed
+    EXPECT_GE(finished.size(), 1u);
+    EXPECT_GT(events.all().back().data.asMap().at("end").asInteger(), 16000 * 11) << "nothing after the speech";
 }
 
 } // namespace

@@ -15,18 +15,6 @@
 namespace corvane::test {
 namespace {
 
-std::vector<float> readMono16k(const std::string& path)
-{
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr || info.samplerate != 16000 || info.channels != 1)
-        throw std::runtime_error(path + " is not 16 kHz mono");
-    std::vector<float> samples(static_cast<std::size_t>(info.frames));
-    sf_readf_float(file, samples.data(), info.frames);
-    sf_close(file);
-    return samples;
-}
-
 // Each joined stretch but the last carries the overlap the parameters name.
 TEST(VoiceActivityRealModel, TheOverlapComesFromTheParameters)
 {
