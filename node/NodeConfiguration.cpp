@@ -46,6 +46,8 @@ NodeConfiguration applyConfiguration(const CVAnyMap& config, ModelSlot& model)
     NodeConfiguration result;
     result.model = model.options();
     whisper_full_params& params = model.decodingParameters();
+    std::string language = "en";
+    bool translate = false;
 
     for (const auto& [key, value] : config) {
         if (key == "initializeModel") {
@@ -89,12 +91,17 @@ NodeConfiguration applyConfiguration(const CVAnyMap& config, ModelSlot& model)
         } else if (key == "maxUtteranceSeconds") {
             constexpr double kHistorySeconds = AudioIntake::kHistoryCapacity / AudioIntake::kSampleRate;
             result.utterances.maxSamples = toSamples(withinRange(key, CVAny::convert<float>(value), 1, kHistorySeconds));
+        } else if (key == "language") {
+            language = CVAny::convert<std::string>(value);
+        } else if (key == "translate") {
+            translate = CVAny::convert<bool>(value);
         } else if (key == "grammar") {
             model.grammar().build(parsePhraseList(CVAny::convert<std::string>(value)), params);
         } else {
             Logger::error("[WhisperSTTNode] Unknown configuration key: " + key);
         }
     }
+    model.language().configure(language, translate);
     return result;
 }
 

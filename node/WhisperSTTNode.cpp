@@ -118,6 +118,10 @@ void WhisperSTTNode::deliverTranscription(const Transcription& result)
         {"start", static_cast<long long>(result.start)},
         {"end", static_cast<long long>(result.end)},
     };
+    if (!result.language.empty()) {
+        data.set("language", result.language);
+        data.set("languageProbability", static_cast<double>(result.languageProbability));
+    }
     Logger::debug("[WhisperSTTNode] Transcription: " + text + " (Processing time: " +
                   std::to_string(processingTimeMs) + " ms)");
     emitEvent("transcribed", CVAny(std::move(data)));

@@ -105,6 +105,11 @@ CVAnyMap makeEvents()
                     dataField("processingTime", "int", "Time taken for transcription in milliseconds.")},
                    {"start", dataField("start", "int", "First sample of the window transcribed (16 kHz, absolute).")},
                    {"end", dataField("end", "int", "One past the last sample of the window (16 kHz, absolute).")},
+                   {"language",
+                    dataField("language", "string", "With language \"auto\": the language detected (ISO 639-1).")},
+                   {"languageProbability",
+                    dataField("languageProbability", "float",
+                              "With language \"auto\": how sure the detection is, from 0 to 1.")},
                })},
         {"partialTranscription",
          event("partialTranscription",
@@ -145,6 +150,14 @@ CVAnyMap makeConfiguration()
                    "Use flash attention in whisper.cpp for every model load, including loadModel. On a CPU it "
                    "roughly halves the time of a run. Default: false.",
                    true)},
+        {"language",
+         parameter("language", "string",
+                   "The spoken language as an ISO 639-1 code (\"de\", \"fr\", ...), or \"auto\" to detect it in "
+                   "each run. A model that speaks English only transcribes English whatever is asked. Default: en.",
+                   true)},
+        {"translate",
+         parameter("translate", "boolean",
+                   "Translate the speech into English (multilingual models only). Default: false.", true)},
         {"autoTranscribe",
          parameter("autoTranscribe", "boolean",
                    "Find utterances in the audio and transcribe each once it ends (a pause of utterancePauseMs, or "

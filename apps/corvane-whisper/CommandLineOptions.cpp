@@ -81,6 +81,8 @@ struct NodeFlags {
     bool keepAnnotations = false;
     bool noSuppressNonSpeechTokens = false;
     bool noFlashAttention = false;
+    std::string language;
+    bool translate = false;
 };
 
 /// The node's configuration flags, which every command that makes a node takes.
@@ -106,6 +108,9 @@ void addNodeFlags(CLI::App& command, NodeFlags& node)
                      "Let whisper.cpp produce non-speech and blank tokens");
     command.add_flag("--no-flash-attention", node.noFlashAttention,
                      "Run whisper.cpp without flash attention (slower on CPU)");
+    command.add_option("--language", node.language,
+                       "Spoken language, an ISO 639-1 code such as de, or auto to detect it (default: en)");
+    command.add_flag("--translate", node.translate, "Translate the speech into English (multilingual models)");
 }
 
 /// Only the flags given on the command line become configuration keys.
@@ -138,6 +143,10 @@ void applyNodeFlags(const CLI::App& command, const NodeFlags& node, CVAnyMap& co
         config.set("suppressNonSpeechTokens", !node.noSuppressNonSpeechTokens);
     if (given("--no-flash-attention"))
         config.set("flashAttention", !node.noFlashAttention);
+    if (given("--language"))
+        config.set("language", node.language);
+    if (given("--translate"))
+        config.set("translate", node.translate);
 }
 
 } // namespace

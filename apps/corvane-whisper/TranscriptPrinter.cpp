@@ -45,6 +45,10 @@ std::string formatJsonLine(const std::string& file, const WindowSchedule::Window
     line["end"] = window.getEndSeconds();
     line["text"] = trimText(transcription.text);
     line["processingTime"] = transcription.processingTimeMs;
+    if (!transcription.language.empty()) {
+        line["language"] = transcription.language;
+        line["languageProbability"] = std::round(transcription.languageProbability * 1000.0) / 1000.0;
+    }
     if (sayFinal)
         line["final"] = transcription.final;
     if (!transcription.final)

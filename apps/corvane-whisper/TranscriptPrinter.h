@@ -21,8 +21,9 @@ std::string formatWindowTimes(const WindowSchedule::Window& window);
 /// "[mm:ss.mmm --> mm:ss.mmm]  text"
 std::string formatTextLine(const WindowSchedule::Window& window, const std::string& text);
 
-/// {"file", "start", "end", "text", "processingTime"} on one line, then
-/// "final" when sayFinal, and "stableText" for interim text. Text that is not
+/// {"file", "start", "end", "text", "processingTime"} on one line, then the
+/// language detected when there is one, "final" when sayFinal, and
+/// "stableText" for interim text. Text that is not
 /// valid UTF-8 (a token may end inside a character) has the bad bytes
 /// replaced rather than failing the line.
 std::string formatJsonLine(const std::string& file, const WindowSchedule::Window& window,

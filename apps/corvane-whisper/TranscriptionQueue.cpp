@@ -10,7 +10,9 @@ void TranscriptionQueue::push(const CVAny& eventData, bool final)
     };
     Transcription transcription{data.at("text").asString(), data.at("processingTime").asInteger(), index("start"),
                                 index("end"), final,
-                                data.hasKey("stableText") ? data.at("stableText").asString() : std::string()};
+                                data.hasKey("stableText") ? data.at("stableText").asString() : std::string(),
+                                data.hasKey("language") ? data.at("language").asString() : std::string(),
+                                data.hasKey("languageProbability") ? data.at("languageProbability").asFloat() : 0.0};
     {
         std::lock_guard<std::mutex> lock(mutex);
         events.push_back(std::move(transcription));

@@ -22,6 +22,9 @@ struct Transcription {
     /// False for interim text of an utterance still under way.
     bool final = true;
     std::string stableText{};
+    /// With --language auto: the language detected and how sure of it.
+    std::string language{};
+    double languageProbability = 0.0;
 };
 
 /// Hands "transcribed" events from the node's worker thread to the control

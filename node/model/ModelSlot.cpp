@@ -66,6 +66,7 @@ void ModelSlot::load(const ModelOptions& options)
         Logger::error("[WhisperSTTNode] Error Initializing");
         throw std::runtime_error("Failed to initialize WhisperSTTNode");
     }
+    languageChoice.useModel(whisperContext.get(), params);
     if (kept.useVad)
         loadVoiceActivityModel();
 
@@ -142,11 +143,15 @@ bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint3
                   " samples, audio_ctx=" + std::to_string(params.audio_ctx));
 
     whisper_context* context = slot.whisperContext.get();
+    LanguageChoice& language = slot.languageChoice;
+    if (language.detects() && !language.detect(context, params, samples, static_cast<int>(paddedCount)))
+        Logger::warning("[WhisperSTTNode] Could not detect the language; whisper.cpp will try again.");
     params.initial_prompt = options.prompt != nullptr ? options.prompt->c_str() : nullptr;
     params.abort_callback = options.abort;
     params.abort_callback_user_data = options.abortData;
     const int failed = slot.fullRun(context, params, samples, static_cast<int>(paddedCount));
     params.initial_prompt = nullptr;
+    language.restore(params);
     params.abort_callback = nullptr;
     params.abort_callback_user_data = nullptr;
     if (failed != 0 && options.abort != nullptr && options.abort(options.abortData)) {

@@ -10,6 +10,7 @@
 #include <whisper.h>
 
 #include "DecodingSettings.h"
+#include "LanguageChoice.h"
 #include "PhraseGrammar.h"
 #include "VoiceActivityDetector.h"
 
@@ -83,6 +84,7 @@ public:
     using FullRun = int (*)(whisper_context*, whisper_full_params, const float*, int);
     void setFullRun(FullRun run) noexcept { fullRun = run; }
     PhraseGrammar& grammar() noexcept { return phraseGrammar; }
+    LanguageChoice& language() noexcept { return languageChoice; }
 
     /// One recognition, holding the lock from beginRun() until end() or its
     /// destruction. A load waits for it; another run cannot start meanwhile.
@@ -101,6 +103,9 @@ public:
         whisper_context* context() const noexcept { return slot.whisperContext.get(); }
         const whisper_full_params& parameters() const noexcept { return slot.params; }
         bool detectsVoiceActivity() const noexcept { return slot.detector != nullptr; }
+        /// The language the last recognise() detected ("auto"), or "".
+        const std::string& detectedLanguage() const noexcept { return slot.languageChoice.detectedLanguage(); }
+        float detectedLanguageProbability() const noexcept { return slot.languageChoice.detectedProbability(); }
 
     private:
         friend class ModelSlot;
@@ -121,6 +126,7 @@ private:
     DecodingSettings settings;
     whisper_full_params params;
     PhraseGrammar phraseGrammar;
+    LanguageChoice languageChoice;
     std::unique_ptr<whisper_context, WhisperContextDeleter> whisperContext;
     std::unique_ptr<VoiceActivityDetector> detector;
     FullRun fullRun = &whisper_full;

@@ -12,6 +12,9 @@ struct Transcription {
     /// The window transcribed, in absolute 16 kHz sample indices [start, end).
     uint64_t start = 0;
     uint64_t end = 0;
+    /// With "language" "auto": the language detected, and how sure of it.
+    std::string language;
+    float languageProbability = 0.0f;
 };
 
 /// Interim text of an utterance still under way, which its final

@@ -252,6 +252,8 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
         return;
     if (cleanAnnotations)
         result.text = cleanTranscription(result.text);
+    result.language = recogniser.detectedLanguage();
+    result.languageProbability = recogniser.detectedLanguageProbability();
     recogniser.end();
 
     const Clock::time_point finished = Clock::now();

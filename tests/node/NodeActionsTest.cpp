@@ -143,6 +143,12 @@ TEST(NodeTexts, EveryTextIsExact)
         R"(actions.transcribe.parameters.start: "Start sample index for transcription (16 kHz, absolute). Optional: omit together with 'end' to transcribe since the last transcribe call." | true | "start" | "int")",
         R"(actions.endUtterance: "With autoTranscribe: ends the utterance under way as if the speaker had paused, so that it is transcribed. Call at the end of a stream.")",
         R"(actions.getProgress: "Returns how far the node has got, in 16 kHz sample indices: receivedSamples, examinedSamples (looked at for utterances), neededFrom (the oldest sample still to be transcribed; a host feeding faster than real time keeps receivedSamples - neededFrom under the 30 s history) and pendingUtterances (ended, not yet delivered).")",
+        R"(configuration.language: "The spoken language as an ISO 639-1 code (\"de\", \"fr\", ...), or \"auto\" to detect it in each run. A model that speaks English only transcribes English whatever is asked. Default: en." | true | "language" | "string")",
+        R"(configuration.translate: "Translate the speech into English (multilingual models only). Default: false." | true | "translate" | "boolean")",
+        R"(events.transcribed.data.language: "With language \"auto\": the language detected (ISO 639-1)." | "language" | "string")",
+        R"(events.transcribed.data.languageProbability: "With language \"auto\": how sure the detection is, from 0 to 1." | "languageProbability" | "float")",
+        "[WhisperSTTNode] Unknown language: 'xx'; transcribing as en.",
+        "[WhisperSTTNode] The model speaks English only; transcribing as en instead of 'de' without translation.",
         R"(configuration.autoTranscribe: "Find utterances in the audio and transcribe each once it ends (a pause of utterancePauseMs, or maxUtteranceSeconds of speech), emitting transcribed with its start and end. transcribe actions still work and come first. Default: false." | true | "autoTranscribe" | "boolean")",
         R"(configuration.maxUtteranceSeconds: "With autoTranscribe: the longest utterance, in seconds (1 to 30, the history); longer speech is cut at its quietest moment. Default: 20." | true | "maxUtteranceSeconds" | "float")",
         R"(configuration.partialIntervalMs: "With partialResults: milliseconds between interim runs of the same utterance (100 to 10000). Default: 1000." | true | "partialIntervalMs" | "int")",
@@ -209,7 +215,8 @@ TEST(NodeTexts, EveryTextIsExact)
     error(bare.callAction("Transcribe", {}));
     WhisperSTTNode({{"modelPath", "/no/such/model.bin"}});
     EXPECT_THROW(WhisperSTTNode(CVAnyMap{{"modelPath", writeNotAModel("not-a-model.bin")}}), std::runtime_error);
-    WhisperSTTNode(CVAnyMap{{"modelPath", weightlessTinyModel()}});
+    WhisperSTTNode(CVAnyMap{{"modelPath", weightlessTinyModel()}, {"language", "xx"}});
+    WhisperSTTNode(CVAnyMap{{"modelPath", weightlessTinyModel()}, {"language", "de"}, {"translate", true}});
     // Whatever a user has put in files/, this node's Silero model is missing.
     WhisperSTTNode node(testModelConfig({{"vad", true}, {"initializeModel", false}}));
     useVadModel(node, "/no/such/silero.bin");
