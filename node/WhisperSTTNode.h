@@ -53,6 +53,16 @@ struct PartialTranscription;
 ///   "logProbThreshold" float  whisper.cpp's default
 ///   "grammar"          string        comma-separated phrases to restrict
 ///                                    recognition to
+///   "language"         string "en"   ISO 639-1 code, or "auto" to detect it
+///                                    in each run (multilingual models)
+///   "translate"        bool   false  translate into English
+///   "autoTranscribe"   bool   false  find utterances and transcribe each
+///                                    once it ends
+///   "utterancePauseMs" int    300    the pause that ends an utterance
+///   "maxUtteranceSeconds" float 20   the longest utterance (at most 30)
+///   "partialResults"   bool   true   interim text of the utterance under way
+///                                    ("partialTranscription")
+///   "partialIntervalMs" int   1000   between interim runs
 /// A value that does not convert to its key's type, or a model file that
 /// whisper.cpp cannot load, makes construction raise.
 class WhisperSTTNode : public SingleBusAudioSinkNode {

@@ -163,6 +163,7 @@ CVAnyMap CommandLineOptions::configurationForNode() const
     if ((command == Command::Transcribe && stepSeconds <= 0.0) || command == Command::Listen) {
         config.set("autoTranscribe", true);
         config.set("maxUtteranceSeconds", maxWindowSeconds);
+        config.set("utterancePauseMs", pauseMs);
         // Interim runs cost CPU: only when someone will see them.
         config.set("partialResults", partials && (json || ::isatty(STDOUT_FILENO) == 1));
     }
@@ -219,6 +220,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         command->add_option("--max-window", options.maxWindowSeconds,
                             "Longest window in seconds when no pause ends it (default: 20)")
             ->check(numberAbove(kShortestMaxWindowSeconds, kLongestStepSeconds, "seconds", "SECONDS in (1, 30]"));
+        command->add_option("--pause-ms", options.pauseMs, "The pause that ends an utterance, in ms (default: 300)")
+            ->check(CLI::Range(50, 5000));
         command->add_option("--timeout", options.timeoutSeconds,
                             "Seconds to wait for each window's text (default: 120)")
             ->check(numberAbove(0.0, HUGE_VAL, "seconds", "SECONDS > 0"));

@@ -22,6 +22,7 @@ struct CommandLineOptions {
     /// Only the keys the user set, so the node's own defaults apply otherwise.
     CVAnyMap nodeConfiguration;
     double maxWindowSeconds = 20.0; ///< The longest window when windows end in pauses.
+    int pauseMs = 300;              ///< The pause that ends an utterance.
     double timeoutSeconds = 120.0;
     bool json = false;
     /// Interim text of the utterance under way: listen's default, transcribe
