@@ -146,11 +146,9 @@ bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint3
     LanguageChoice& language = slot.languageChoice;
     if (language.detects() && !language.detect(context, params, samples, static_cast<int>(paddedCount)))
         Logger::warning("[WhisperSTTNode] Could not detect the language; whisper.cpp will try again.");
-    params.initial_prompt = options.prompt != nullptr ? options.prompt->c_str() : nullptr;
     params.abort_callback = options.abort;
     params.abort_callback_user_data = options.abortData;
     const int failed = slot.fullRun(context, params, samples, static_cast<int>(paddedCount));
-    params.initial_prompt = nullptr;
     language.restore(params);
     params.abort_callback = nullptr;
     params.abort_callback_user_data = nullptr;

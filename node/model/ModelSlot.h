@@ -29,8 +29,6 @@ struct ModelOptions {
 
 /// How one run asks for its text beyond the audio itself.
 struct RecognitionOptions {
-    /// Text said just before, or null.
-    const std::string* prompt = nullptr;
     /// Size the encoder's context to the audio alone, below the usual floor:
     /// cheaper, for interim text that a final run will replace.
     bool smallContext = false;

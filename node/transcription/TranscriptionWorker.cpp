@@ -12,8 +12,6 @@ namespace corvane::extensions::whisper {
 
 namespace {
 
-/// How much of the previous utterance's text goes into the next run's prompt.
-constexpr std::size_t kPromptCharacters = 200;
 /// No interim text before the utterance under way is this long (lead-in
 /// included): whisper.cpp makes words up out of less.
 constexpr uint64_t kShortestPartialSamples = 12800;
@@ -35,15 +33,6 @@ std::string describeWindow(uint32_t start, uint32_t end)
     text += std::to_string(end);
     text += ')';
     return text;
-}
-
-/// The last `count` bytes of text, not starting inside a UTF-8 character.
-std::string tailOf(const std::string& text, std::size_t count)
-{
-    std::size_t from = text.size() > count ? text.size() - count : 0;
-    while (from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80)
-        ++from;
-    return text.substr(from);
 }
 
 } // namespace
@@ -125,10 +114,8 @@ void TranscriptionWorker::serveRequest()
 
 bool TranscriptionWorker::serveUtterance()
 {
-    if (const auto restart = requests.takeUtteranceRestart()) {
+    if (const auto restart = requests.takeUtteranceRestart())
         finder->restartAt(*restart);
-        previousText.clear();
-    }
     finder->examine();
     if (const auto end = requests.utteranceEnd()) {
         finder->finish(*end);
@@ -183,7 +170,6 @@ bool TranscriptionWorker::servePartial()
     std::fill_n(runSamples.begin() + window.sampleCount, window.paddedCount - window.sampleCount, 0.0f);
 
     RecognitionOptions options;
-    options.prompt = previousText.empty() ? nullptr : &previousText;
     options.smallContext = true;
     options.abort = &TranscriptionWorker::urgentWorkWaits;
     options.abortData = this;
@@ -244,11 +230,8 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
                         " reaches outside the retained audio; transcribing " +
                         describeWindow(window.firstIndex, window.endIndex) + ".");
 
-    const bool utterance = !deliverEmpty;
-    RecognitionOptions options;
-    options.prompt = utterance && !previousText.empty() ? &previousText : nullptr;
     Transcription result;
-    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, options, result.text))
+    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, {}, result.text))
         return;
     if (cleanAnnotations)
         result.text = cleanTranscription(result.text);
@@ -261,8 +244,6 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
     Logger::info("[LATENCY][WHISPER_END] timestamp=" + std::to_string(millisecondsSinceEpoch(finished)) +
                  " processingTime=" + std::to_string(processingTime) + "ms");
 
-    if (utterance)
-        previousText = tailOf(result.text, kPromptCharacters);
     if (result.text.empty() && !deliverEmpty) {
         Logger::debug("[WhisperSTTNode] No words in the utterance; nothing to deliver.");
         return;

@@ -103,9 +103,6 @@ private:
     Clock::time_point nextPartialAt;
     StableText stable;
     Clock::time_point lastUrgencyCheck;
-    /// The end of the previous utterance's text, given to the next run as its
-    /// prompt, as whisper.cpp's own streaming does.
-    std::string previousText;
     /// The run's private copy of its window. whisper.cpp reads this, not the
     /// ring, so the audio thread may go on writing meanwhile; short windows
     /// are padded with silence here rather than read on into whatever the
