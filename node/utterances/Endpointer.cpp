@@ -23,10 +23,33 @@ Endpointer::Endpointer(uint64_t maxWindowSamples, uint64_t pauseSamples, uint64_
 {
 }
 
+Endpointer::HighPass::HighPass()
+{
+    // The usual biquad, Butterworth (Q = 1/sqrt(2)), normalised by a0.
+    constexpr double kCutoffHz = 120.0;
+    const double w0 = 2.0 * M_PI * kCutoffHz / kSampleRate;
+    const double alpha = std::sin(w0) / std::sqrt(2.0);
+    const double a0 = 1.0 + alpha;
+    b0 = (1.0 + std::cos(w0)) / 2.0 / a0;
+    b1 = -(1.0 + std::cos(w0)) / a0;
+    b2 = b0;
+    a1 = -2.0 * std::cos(w0) / a0;
+    a2 = (1.0 - alpha) / a0;
+}
+
+double Endpointer::HighPass::process(double x) noexcept
+{
+    const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+    x2 = x1, x1 = x, y2 = y1, y1 = y;
+    return y;
+}
+
 void Endpointer::analyze(std::span<const float> samples) noexcept
 {
     for (const float sample : samples) {
+        const double filtered = highPass.process(sample);
         frameSumOfSquares += static_cast<double>(sample) * sample;
+        frameSpeechSumOfSquares += filtered * filtered;
         ++position;
         if (++frameFill == kFrameSamples)
             endFrame();
@@ -50,6 +73,7 @@ void Endpointer::restartAt(uint64_t index) noexcept
     position = std::max(position, index);
     frameStart = position;
     frameSumOfSquares = 0.0;
+    frameSpeechSumOfSquares = 0.0;
     frameFill = 0;
     framesStored = 0;
     open = false;
@@ -84,12 +108,15 @@ std::optional<SpeechWindow> Endpointer::takeWindow()
 void Endpointer::endFrame() noexcept
 {
     const double power = frameSumOfSquares / frameFill;
+    const double speechPower = frameSpeechSumOfSquares / frameFill;
     const double thresholdBefore = detector.threshold();
     Frame& frame = frames[framesStored % kFrameHistory];
-    frame = Frame{frameStart, position, static_cast<float>(power), detector.classify(power)};
+    frame = Frame{frameStart, position, static_cast<float>(power), static_cast<float>(speechPower),
+                  detector.classify(speechPower)};
     ++framesStored;
     frameStart = position;
     frameSumOfSquares = 0.0;
+    frameSpeechSumOfSquares = 0.0;
     frameFill = 0;
 
     if (frame.speech) {
@@ -139,14 +166,14 @@ void Endpointer::reopenUnheardSpeech() noexcept
         const Frame& earlier = frameBack(back);
         if (earlier.end <= sentUpTo)
             return;
-        if (detector.isSpeech(earlier.power)) {
+        if (detector.isSpeech(earlier.speechPower)) {
             open = true;
             const uint64_t onset = onsetBefore(earlier);
             windowStart = startBefore(onset);
             lastSpeechEnd = earlier.end;
             speechFrames = 0;
             for (std::size_t heard = back; heard < available && frameBack(heard).start >= onset; ++heard)
-                speechFrames += detector.isSpeech(frameBack(heard).power) ? 1 : 0;
+                speechFrames += detector.isSpeech(frameBack(heard).speechPower) ? 1 : 0;
             return;
         }
     }
@@ -163,7 +190,7 @@ uint64_t Endpointer::onsetBefore(const Frame& frame) const noexcept
             continue;
         if (earlier.end <= sentUpTo)
             break;
-        if (detector.isSpeech(earlier.power)) {
+        if (detector.isSpeech(earlier.speechPower)) {
             onset = earlier.start;
             quiet = 0;
         } else if ((quiet += earlier.end - earlier.start) >= pauseSamples) {

@@ -75,7 +75,8 @@ private:
     struct Frame {
         uint64_t start = 0;
         uint64_t end = 0;
-        float power = 0.0f;
+        float power = 0.0f;       ///< Of the signal as it is: where to cut.
+        float speechPower = 0.0f; ///< Above the high-pass: whether it is speech.
         bool speech = false;
     };
     /// 5.12 s of frames: the cut search and the look back at an onset.
@@ -101,10 +102,20 @@ private:
     const uint64_t maxWindowSamples;
     const uint64_t pauseSamples;
 
+    /// A high-pass filter (second order, 120 Hz) in front of the frame power:
+    /// rumble and brown noise, whose slow swings would pass for speech, lie
+    /// below it; voices lie above.
+    struct HighPass {
+        HighPass();
+        double process(double sample) noexcept;
+        double b0, b1, b2, a1, a2;
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    } highPass;
     SpeechDetector detector;
     std::array<Frame, kFrameHistory> frames{};
     std::size_t framesStored = 0;
     double frameSumOfSquares = 0.0;
+    double frameSpeechSumOfSquares = 0.0;
     uint32_t frameFill = 0;
     uint64_t frameStart = 0;
     uint64_t position = 0;

@@ -91,6 +91,19 @@ TEST(Endpointer, CutsGeneratedSignalsInTheirPauses)
     }
 }
 
+// Brown noise (a leaky random walk) swings far more than 10 dB from one 10 ms
+// frame to the next, but below the voice band: it is no speech.
+TEST(Endpointer, BrownNoiseIsNoSpeech)
+{
+    std::mt19937 random(11);
+    std::normal_distribution<double> step(0.0, 0.02);
+    std::vector<float> brown(30 * 16000);
+    double level = 0.0;
+    for (float& sample : brown)
+        sample = static_cast<float>(level = 0.999 * level + step(random));
+    EXPECT_TRUE(windowsFor(brown, 20).empty()) << ::testing::PrintToString(windowsFor(brown, 20));
+}
+
 TEST(Endpointer, SpokenSentencesComeBackOneWindowEachSplitInTheirPauses)
 {
     const std::vector<std::string> sentences{"The birch canoe slid on the smooth planks.",
