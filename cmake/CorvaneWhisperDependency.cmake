@@ -9,9 +9,10 @@
 #
 # whisper.cpp and ggml are compiled with CMake's Release flags (-O3 -DNDEBUG,
 # plus -g where the build type keeps debug information) whatever the build
-# type of our own code: at -O2 ggml's CPU kernels take twice as long, and at
-# -O0 several times. CORVANE_WHISPER_RELEASE=OFF compiles them at the build
-# type like the rest, for stepping through whisper.cpp itself.
+# type of our own code: at -O2 whisper.cpp took twice as long (whisper-cli on
+# our libraries, AMD EPYC with AVX2), and -O0 is slower still.
+# CORVANE_WHISPER_RELEASE=OFF compiles them at the build type like the rest,
+# for stepping through whisper.cpp itself.
 #
 # CORVANE_PORTABLE_CPU=ON builds ggml's CPU backend once for each x86-64
 # feature level (libggml-cpu-<level>.so beside libggml) and picks the best the
