@@ -45,6 +45,8 @@ if(CORVANE_USE_INSTALLED_WHISPER)
   # An installed whisper.cpp stays where it is; the RPATH names its folder.
   set_target_properties(CorvaneWhisper PROPERTIES INSTALL_RPATH_USE_LINK_PATH ON)
 else()
+  # In a portable build the backends are ggml's CPU modules, one per x86-64
+  # level, which libwhisper loads from its own folder.
   set(whisper_libraries whisper ggml ggml-base ${GGML_AVAILABLE_BACKENDS})
   list(REMOVE_DUPLICATES whisper_libraries)
   # libwhisper finds ggml, and ggml its backends, beside itself. whisper.cpp's

@@ -70,4 +70,21 @@ step "installed corvane-whisper, default model from the installed models folder"
 models=$prefix/share/corvane/models
 [[ -f "$models/ggml-base.en.bin" ]] || cp "$test_data/for-tests-ggml-tiny.en.bin" "$models/ggml-base.en.bin"
 (cd "$work" && "$prefix/bin/corvane-whisper" transcribe --quiet --no-gpu --step 30 "$speech") || fail "corvane-whisper"
+
+# A portable build (CORVANE_PORTABLE_CPU) ships ggml's CPU backend for each
+# x86-64 level beside libwhisper. A copy of the tree without the AVX-512
+# levels is what an AVX2 machine chooses from: it must pick an AVX2 one.
+levels=$(find "$prefix" -name 'libggml-cpu-*.so' -printf '%f\n' | sed 's/^libggml-cpu-//; s/\.so$//' | sort | paste -sd ' ')
+if [[ -n "$levels" ]]; then
+    step "portable CPU backend (levels: $levels), without the AVX-512 ones"
+    cp -a "$prefix" "$work/avx2"
+    for level in skylakex cannonlake cascadelake icelake cooperlake zen4 sapphirerapids; do
+        find "$work/avx2" -name "libggml-cpu-$level.so" -delete
+    done
+    log=$(cd "$work" && "$work/avx2/bin/corvane-whisper" --log-level info transcribe --no-gpu --step 30 \
+        --model "$test_data/for-tests-ggml-tiny.en.bin" "$speech" 2>&1) || { echo "$log"; fail "corvane-whisper without AVX-512"; }
+    info=$(grep -o 'CPU : .*' <<<"$log" | head -n 1)
+    echo "ggml: $info"
+    grep -q 'AVX2 = 1' <<<"$info" && ! grep -q 'AVX512 = 1' <<<"$info" || fail "expected an AVX2 level without AVX-512"
+fi
 echo "PASS"
