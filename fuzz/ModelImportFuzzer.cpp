@@ -20,7 +20,6 @@ constexpr std::string_view kSeparator = "\n--part--\n";
 
 struct ScratchFolder {
     const fs::path path = fs::temp_directory_path() / ("fuzz-import-" + std::to_string(::getpid()));
-    ScratchFolder() { fs::create_directories(path); }
     ~ScratchFolder() { fs::remove_all(path); }
 };
 
@@ -32,16 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size == 0)
         return 0;
     std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
-    const bool json = data[0] & 1;
-    const auto type = static_cast<WeightType>((data[0] >> 1) % 6);
     fs::remove_all(folder.path), fs::create_directories(folder.path);
-    for (const char* name : {json ? "vocabulary.json" : "vocabulary.txt", "config.json", "model.bin"}) {
+    for (const char* name : {data[0] & 1 ? "vocabulary.json" : "vocabulary.txt", "config.json", "model.bin"}) {
         const auto end = std::string(name) == "model.bin" ? rest.size() : std::min(rest.find(kSeparator), rest.size());
         std::ofstream(folder.path / name, std::ios::binary) << rest.substr(0, end);
         rest.remove_prefix(std::min(rest.size(), end + kSeparator.size()));
     }
     try {
-        importCTranslate2Whisper(folder.path, folder.path / "out.bin", type);
+        importCTranslate2Whisper(folder.path, folder.path / "out.bin", static_cast<WeightType>((data[0] >> 1) % 6));
         FUZZ_CHECK(fs::exists(folder.path / "out.bin"));
     } catch (const ModelImportError&) {
         FUZZ_CHECK(!fs::exists(folder.path / "out.bin"));

@@ -135,6 +135,16 @@ std::string describeShape(const std::array<int64_t, GGML_MAX_DIMS>& shape, size_
     return text + "]";
 }
 
+/// The size of a tensor's data, from dimensions checked against the file's
+/// hyperparameters (rows are whole blocks of the type).
+uint64_t tensorBytes(const std::vector<int32_t>& dimensions, ggml_type type)
+{
+    uint64_t rows = 1;
+    for (size_t d = 1; d < dimensions.size(); ++d)
+        rows *= static_cast<uint64_t>(dimensions[d]);
+    return ggml_row_size(type, dimensions.front()) * rows;
+}
+
 /// Walks the file in whisper.cpp's reading order, refusing (by throwing
 /// std::runtime_error with the reason) at the first thing that would make
 /// whisper.cpp fail, abort or misbehave. Lives on the calling thread only.
@@ -272,8 +282,10 @@ private:
     void tensors()
     {
         table = whisperTensorTable(report.hyperparameters);
-        for (size_t i = 0; i < table.size(); ++i)
+        for (size_t i = 0; i < table.size(); ++i) {
             index.emplace(table[i].name, i);
+            report.weightBytes += tensorBytes(table[i].dimensions, storedType(table[i].role, weightType));
+        }
         seen.assign(table.size(), false);
 
         // whisper.cpp reads another tensor header while a whole one is left.
@@ -340,7 +352,7 @@ private:
         if (type != expectedType)
             refuse("tensor '" + name + "' has type " + typeName(type) + ", expected " + ggml_type_name(expectedType));
 
-        const uint64_t bytes = ggml_row_size(expectedType, shape[0]) * static_cast<uint64_t>(shape[1] * shape[2] * shape[3]);
+        const uint64_t bytes = tensorBytes(expected.dimensions, expectedType);
         need(bytes, "tensor '" + name + "'");
         in.skip(bytes);
     }

@@ -21,6 +21,9 @@ struct ModelFileReport {
     WhisperHyperparameters hyperparameters;
     /// Tensors found; 0 for a weight-less (test) model.
     int tensorCount = 0;
+    /// The bytes whisper.cpp allocates for the weights (also when the file
+    /// holds none): what loading the model will cost in memory at least.
+    uint64_t weightBytes = 0;
 
     bool accepted() const { return reason.empty(); }
 };
