@@ -174,7 +174,8 @@ private:
     void magic()
     {
         if (in.remaining() < 4)
-            refuse("not a ggml Whisper model (" + std::to_string(in.remaining()) + " bytes)");
+            refuse("not a ggml Whisper model (" + std::to_string(in.remaining()) + " byte" + (in.remaining() == 1 ? "" : "s") +
+                   ")");
         const uint32_t magic = in.readU32();
         if (magic == 0x46554747) // "GGUF"
             refuse("not a ggml Whisper model (a GGUF file; whisper.cpp reads Whisper models in the older ggml format)");
