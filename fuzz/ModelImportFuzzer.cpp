@@ -1,6 +1,5 @@
-// A CTranslate2 model folder made of any bytes: import-model ends in a ModelImportError or in a ggml file, never in a
-// crash or another exception. The input is a flags byte (bit 0: vocabulary.json rather than .txt; bits 1-3: the weight
-// type), then the vocabulary, config.json and model.bin, separated by kSeparator.
+// A CTranslate2 folder of any bytes ends in a ModelImportError or a ggml file, never a crash or another exception.
+// Input: a flags byte (bit 0: vocabulary.json, not .txt; bits 1-3: weight type), vocabulary, config.json, model.bin.
 
 #include <filesystem>
 #include <fstream>
@@ -18,8 +17,9 @@ namespace fs = std::filesystem;
 using namespace corvane::modelimport;
 constexpr std::string_view kSeparator = "\n--part--\n";
 
+// In memory where there is a tmpfs (see WhisperModelCheckFuzzer.cpp).
 struct ScratchFolder {
-    const fs::path path = fs::temp_directory_path() / ("fuzz-import-" + std::to_string(::getpid()));
+    const fs::path path = (fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path()) / ("fuzz-import-" + std::to_string(::getpid()));
     ~ScratchFolder() { fs::remove_all(path); }
 };
 

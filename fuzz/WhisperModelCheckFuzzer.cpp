@@ -12,8 +12,9 @@
 
 namespace {
 
+// In memory where there is a tmpfs: on a busy disk, truncating a file has stalled for seconds.
 struct ScratchFile {
-    const std::string path = (std::filesystem::temp_directory_path() / ("fuzz-model-" + std::to_string(::getpid()))).string();
+    const std::string path = ((std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path()) / ("fuzz-model-" + std::to_string(::getpid()))).string();
     ~ScratchFile() { std::filesystem::remove(path); }
 };
 
