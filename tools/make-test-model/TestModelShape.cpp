@@ -4,7 +4,7 @@
 
 namespace corvane::testmodel {
 namespace {
-TestModelShape makeShape(std::string_view name, int32_t state, int32_t heads, int32_t layers)
+TestModelShape makeShape(std::string_view name, int32_t state, int32_t heads, int32_t layers, size_t tokenCount = 0)
 {
     TestModelShape shape;
     shape.name = name;
@@ -16,14 +16,16 @@ TestModelShape makeShape(std::string_view name, int32_t state, int32_t heads, in
     shape.audioState = shape.textState = state;
     shape.audioHeads = shape.textHeads = heads;
     shape.audioLayers = shape.textLayers = layers;
+    shape.tokenCount = tokenCount;
     return shape;
 }
 
 // whisper.cpp picks its compute graph from these numbers alone, so a test model
 // with the published sizes costs as much to run as the real one.
-const std::array<TestModelShape, 2> shapes{
+const std::array<TestModelShape, 3> shapes{
     makeShape("tiny.en", 384, 6, 4),
     makeShape("base.en", 512, 8, 6),
+    makeShape("mini", 64, 1, 1, 256),
 };
 } // namespace
 
@@ -37,7 +39,7 @@ std::optional<TestModelShape> findTestModelShape(std::string_view name)
 
 std::string_view knownTestModelNames()
 {
-    return "tiny.en|base.en";
+    return "tiny.en|base.en|mini";
 }
 
 } // namespace corvane::testmodel

@@ -8,7 +8,10 @@ namespace corvane::testmodel {
 
 void writeTestModel(const TestModelShape& shape, std::ostream& out)
 {
-    modelfile::writeWhisperHeader(out, shape, makeTestVocabulary());
+    auto tokens = makeTestVocabulary();
+    if (shape.tokenCount > 0 && shape.tokenCount < tokens.size())
+        tokens.resize(shape.tokenCount);
+    modelfile::writeWhisperHeader(out, shape, tokens);
     // The file ends here: whisper.cpp stops reading tensors at end of file
     // and, having read none, keeps the model as it is.
 }

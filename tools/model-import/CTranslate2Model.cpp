@@ -122,7 +122,13 @@ CTranslate2Model::CTranslate2Model(const std::filesystem::path& modelPath) : pat
         variable.type = static_cast<CTranslate2DataType>(typeId);
         variable.byteCount = reader.read<uint32_t>();
         variable.offset = reader.position();
-        if (variable.byteCount != static_cast<uint64_t>(variable.elementCount()) * elementSize(variable.type))
+        // A damaged shape may claim more elements than 64 bits count; none of
+        // them passes, since the data holds at most 2^32 bytes.
+        uint64_t elements = 1;
+        for (const int64_t dimension : variable.shape)
+            if (__builtin_mul_overflow(elements, static_cast<uint64_t>(dimension), &elements))
+                elements = UINT64_MAX;
+        if (elements > variable.byteCount || variable.byteCount != elements * elementSize(variable.type))
             throw ModelImportError(path.string() + ": variable " + name + " holds " +
                                    std::to_string(variable.byteCount) + " bytes, which disagrees with its shape");
         if (variable.offset + variable.byteCount > fileSize)

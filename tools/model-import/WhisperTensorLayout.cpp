@@ -2,7 +2,9 @@
 
 #include "ModelImportError.h"
 
-#include <algorithm>
+#include <array>
+#include <span>
+#include <string_view>
 
 namespace corvane::modelimport {
 namespace {
@@ -48,86 +50,70 @@ int32_t headCount(CTranslate2Model& model, const std::string& stack, int32_t sta
     return static_cast<int32_t>(heads);
 }
 
-/// Emits tensors with their shapes checked, slicing fused projections.
-/// Lives on the importing thread only.
-class TensorEmitter {
-public:
-    TensorEmitter(CTranslate2Model& model, const std::function<void(WhisperTensor&&)>& consume)
-        : model(model), consume(consume) {}
-
-    /// `source` must have `shape`; the tensor is its `part`-th of `parts`
-    /// equal row blocks. ggml lists dimensions innermost first.
-    void emit(const std::string& name, TensorRole role, const std::string& source, const Shape& shape,
-              int part = 0, int parts = 1)
-    {
-        const CTranslate2Variable& variable = model.get(source);
-        if (variable.shape != shape)
-            throw ModelImportError("shapes disagree: " + source + " is " + describe(variable.shape) +
-                                   ", but the model's other tensors make it " + describe(shape));
-        std::vector<float> values = model.floats(source);
-        const size_t length = values.size() / static_cast<size_t>(parts);
-        if (parts > 1)
-            values = std::vector<float>(values.begin() + static_cast<std::ptrdiff_t>(length * part),
-                                        values.begin() + static_cast<std::ptrdiff_t>(length * (part + 1)));
-
-        WhisperTensor tensor{name, {}, role, std::move(values)};
-        Shape partShape = shape;
-        partShape[0] /= parts;
-        for (auto dimension = partShape.rbegin(); dimension != partShape.rend(); ++dimension)
-            tensor.dimensions.push_back(static_cast<int32_t>(*dimension));
-        // whisper.cpp keeps a convolution's bias as a column.
-        if (name.ends_with("conv1.bias") || name.ends_with("conv2.bias"))
-            tensor.dimensions.insert(tensor.dimensions.begin(), 1);
-        consume(std::move(tensor));
-    }
-
-    void layerNorm(const std::string& name, const std::string& source, int64_t width)
-    {
-        emit(name + ".weight", TensorRole::Float32, source + "/gamma", {width});
-        emit(name + ".bias", TensorRole::Float32, source + "/beta", {width});
-    }
-
-    void linear(const std::string& name, const std::string& source, int64_t outputs, int64_t inputs,
-                int part = 0, int parts = 1, bool bias = true)
-    {
-        emit(name + ".weight", TensorRole::Matrix, source + "/weight", {outputs * parts, inputs}, part, parts);
-        if (bias)
-            emit(name + ".bias", TensorRole::Float32, source + "/bias", {outputs * parts}, part, parts);
-    }
-
-    void feedForward(const std::string& block, const std::string& source, int64_t state)
-    {
-        layerNorm(block + ".mlp_ln", source + "/ffn/layer_norm", state);
-        linear(block + ".mlp.0", source + "/ffn/linear_0", 4 * state, state);
-        linear(block + ".mlp.2", source + "/ffn/linear_1", state, 4 * state);
-    }
-
-    /// CTranslate2 fuses the query, key and value projections of
-    /// self-attention into one; Whisper's key projection has no bias.
-    void selfAttention(const std::string& block, const std::string& source, int64_t state)
-    {
-        const std::string fused = source + "/self_attention/linear_0";
-        layerNorm(block + ".attn_ln", source + "/self_attention/layer_norm", state);
-        linear(block + ".attn.query", fused, state, state, 0, 3);
-        linear(block + ".attn.key", fused, state, state, 1, 3, false);
-        linear(block + ".attn.value", fused, state, state, 2, 3);
-        linear(block + ".attn.out", source + "/self_attention/linear_1", state, state);
-    }
-
-    /// Cross-attention: the query alone, then key and value fused.
-    void crossAttention(const std::string& block, const std::string& source, int64_t state)
-    {
-        layerNorm(block + ".cross_attn_ln", source + "/attention/layer_norm", state);
-        linear(block + ".cross_attn.query", source + "/attention/linear_0", state, state);
-        linear(block + ".cross_attn.key", source + "/attention/linear_1", state, state, 0, 2, false);
-        linear(block + ".cross_attn.value", source + "/attention/linear_1", state, state, 1, 2);
-        linear(block + ".cross_attn.out", source + "/attention/linear_2", state, state);
-    }
-
-private:
-    CTranslate2Model& model;
-    const std::function<void(WhisperTensor&&)>& consume;
+/// Where a ggml tensor's values lie in a CTranslate2 model: a variable, or
+/// the `part`-th of `parts` equal row blocks of one, since CTranslate2 fuses
+/// self-attention's query, key and value projections, and cross-attention's
+/// key and value.
+struct Source {
+    std::string_view module; ///< whisper.cpp's name, without "<stack>.blocks.<n>." and the last part.
+    std::string_view variable;
+    int part = 0;
+    int parts = 1;
 };
+
+constexpr std::array<Source, 7> kModelSources{{
+    {"encoder.positional_embedding", "encoder/position_encodings/encodings"},
+    {"encoder.conv1", "encoder/conv1"},
+    {"encoder.conv2", "encoder/conv2"},
+    {"encoder.ln_post", "encoder/layer_norm"},
+    {"decoder.positional_embedding", "decoder/position_encodings/encodings"},
+    {"decoder.token_embedding", "decoder/embeddings"},
+    {"decoder.ln", "decoder/layer_norm"},
+}};
+
+constexpr std::array<Source, 13> kLayerSources{{
+    {"mlp_ln", "ffn/layer_norm"},
+    {"mlp.0", "ffn/linear_0"},
+    {"mlp.2", "ffn/linear_1"},
+    {"attn_ln", "self_attention/layer_norm"},
+    {"attn.query", "self_attention/linear_0", 0, 3},
+    {"attn.key", "self_attention/linear_0", 1, 3},
+    {"attn.value", "self_attention/linear_0", 2, 3},
+    {"attn.out", "self_attention/linear_1"},
+    {"cross_attn_ln", "attention/layer_norm"},
+    {"cross_attn.query", "attention/linear_0"},
+    {"cross_attn.key", "attention/linear_1", 0, 2},
+    {"cross_attn.value", "attention/linear_1", 1, 2},
+    {"cross_attn.out", "attention/linear_2"},
+}};
+
+/// The CTranslate2 variable behind the ggml tensor `name`, e.g.
+/// "encoder.blocks.3.attn.key.weight" -> part 1 of 3 of
+/// "encoder/layer_3/self_attention/linear_0/weight".
+std::pair<std::string, Source> sourceOf(const std::string& name)
+{
+    for (const Source& source : kModelSources)
+        if (source.module == name) // the positional embeddings: no ".weight"
+            return {std::string(source.variable), source};
+    std::string module = name.substr(0, name.rfind('.'));
+    std::string leaf = name.substr(module.size() + 1);
+    std::string layer;
+    const std::span<const Source> sources = module.find(".blocks.") == std::string::npos
+                                                ? std::span<const Source>(kModelSources)
+                                                : std::span<const Source>(kLayerSources);
+    if (const auto blocks = module.find(".blocks."); blocks != std::string::npos) {
+        const auto number = blocks + 8, end = module.find('.', number);
+        layer = module.substr(0, blocks) + "/layer_" + module.substr(number, end - number) + "/";
+        module.erase(0, end + 1);
+    }
+    for (const Source& source : sources)
+        if (source.module == module) {
+            if (source.variable.ends_with("layer_norm"))
+                leaf = leaf == "weight" ? "gamma" : "beta";
+            return {layer + std::string(source.variable) + "/" + leaf, source};
+        }
+    throw ModelImportError("no CTranslate2 variable holds " + name);
+}
 
 } // namespace
 
@@ -166,35 +152,29 @@ WhisperHyperparameters readWhisperHyperparameters(CTranslate2Model& model)
 void forEachWhisperTensor(CTranslate2Model& model, const WhisperHyperparameters& h,
                           const std::function<void(WhisperTensor&&)>& consume)
 {
-    TensorEmitter out(model, consume);
-    const int64_t state = h.audioState;
+    for (auto& entry : modelfile::whisperTensorTable(h)) {
+        const auto [variableName, source] = sourceOf(entry.name);
+        // CTranslate2 lists dimensions outermost first, and keeps a
+        // convolution's bias, a column to whisper.cpp, as a plain vector.
+        Shape shape(entry.dimensions.rbegin(), entry.dimensions.rend());
+        if (shape.size() == 2 && shape[1] == 1)
+            shape.pop_back();
+        shape[0] *= source.parts;
+        const CTranslate2Variable& variable = model.get(variableName);
+        if (variable.shape != shape)
+            throw ModelImportError("shapes disagree: " + variableName + " is " + describe(variable.shape) +
+                                   ", but the model's other tensors make it " + describe(shape));
 
-    out.emit("encoder.positional_embedding", TensorRole::Float32, "encoder/position_encodings/encodings",
-             {h.audioContext, state});
-    out.emit("encoder.conv1.weight", TensorRole::Convolution, "encoder/conv1/weight", {state, h.melBands, 3});
-    out.emit("encoder.conv1.bias", TensorRole::Float32, "encoder/conv1/bias", {state});
-    out.emit("encoder.conv2.weight", TensorRole::Convolution, "encoder/conv2/weight", {state, state, 3});
-    out.emit("encoder.conv2.bias", TensorRole::Float32, "encoder/conv2/bias", {state});
-    for (int32_t layer = 0; layer < h.audioLayers; ++layer) {
-        const std::string block = "encoder.blocks." + std::to_string(layer);
-        const std::string source = "encoder/layer_" + std::to_string(layer);
-        out.feedForward(block, source, state);
-        out.selfAttention(block, source, state);
+        std::vector<float> values = model.floats(variableName);
+        if (source.parts > 1) {
+            const auto length = static_cast<std::ptrdiff_t>(values.size()) / source.parts;
+            values = std::vector<float>(values.begin() + length * source.part, values.begin() + length * (source.part + 1));
+        }
+        WhisperTensor tensor;
+        static_cast<modelfile::WhisperTensorEntry&>(tensor) = std::move(entry);
+        tensor.values = std::move(values);
+        consume(std::move(tensor));
     }
-    out.layerNorm("encoder.ln_post", "encoder/layer_norm", state);
-
-    out.emit("decoder.positional_embedding", TensorRole::Float32, "decoder/position_encodings/encodings",
-             {h.textContext, state});
-    out.emit("decoder.token_embedding.weight", TensorRole::Matrix, "decoder/embeddings/weight",
-             {h.vocabularySize, state});
-    for (int32_t layer = 0; layer < h.textLayers; ++layer) {
-        const std::string block = "decoder.blocks." + std::to_string(layer);
-        const std::string source = "decoder/layer_" + std::to_string(layer);
-        out.feedForward(block, source, state);
-        out.selfAttention(block, source, state);
-        out.crossAttention(block, source, state);
-    }
-    out.layerNorm("decoder.ln", "decoder/layer_norm", state);
 }
 
 } // namespace corvane::modelimport

@@ -2,6 +2,7 @@
 
 #include "CTranslate2Model.h"
 #include "WhisperFileHeader.h"
+#include "WhisperTensorTable.h"
 
 #include <cstdint>
 #include <functional>
@@ -10,18 +11,10 @@
 
 namespace corvane::modelimport {
 
-/// How whisper.cpp expects a tensor to be stored.
-enum class TensorRole {
-    Float32,     ///< Always float32: norms, biases, positional embeddings.
-    Convolution, ///< float16, or float32 in an all-f32 file; never quantised.
-    Matrix,      ///< The file's weight type; quantised in quantised files.
-};
+using modelfile::TensorRole;
 
 /// One tensor of the ggml file, in whisper.cpp's name and dimension order.
-struct WhisperTensor {
-    std::string name;
-    std::vector<int32_t> dimensions; ///< ggml order: the innermost (row length) first.
-    TensorRole role = TensorRole::Float32;
+struct WhisperTensor : modelfile::WhisperTensorEntry {
     std::vector<float> values;
 };
 
