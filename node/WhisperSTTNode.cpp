@@ -14,21 +14,24 @@ namespace corvane::extensions::whisper {
 
 WhisperSTTNode::WhisperSTTNode(const CVAnyMap& config)
     : requests(std::make_unique<TranscriptionRequests>())
-    , model(std::make_unique<ModelSlot>(AudioIntake::kHistoryCapacity, [this] { requests->drop(); }))
+    , model(std::make_unique<ModelSlot>(AudioIntake::kHistoryCapacity, [this] { droppedByLoad = requests->drop(); }))
     , intake(std::make_unique<AudioIntake>())
 {
     for (const char* action : {"transcribe", "loadModel", "resetTranscribeWindow", "endUtterance", "getProgress"})
         registerAction(action, makeWhisperSTTNodeTypeInfo().getAction(action), nullptr);
-    for (const char* event : {"transcribed", "modelLoaded", "modelLoadFailed", "partialTranscription"})
+    for (const char* event :
+         {"transcribed", "modelLoaded", "modelLoadFailed", "partialTranscription", "transcriptionFailed"})
         registerEvent(event, makeWhisperSTTNodeTypeInfo().getEvent(event));
 
     const NodeConfiguration configuration = applyConfiguration(config, *model);
     TranscriptionWorker::Options workerOptions;
     workerOptions.cleanAnnotations = configuration.suppressNonSpeechAnnotations;
     workerOptions.utterances = configuration.utterances;
-    worker = std::make_unique<TranscriptionWorker>(
-        *intake, *model, *requests, workerOptions, [this](const Transcription& result) { deliverTranscription(result); },
-        [this](const PartialTranscription& result) { deliverPartial(result); });
+    TranscriptionWorker::Deliveries deliveries;
+    deliveries.final = [this](const Transcription& result) { deliverTranscription(result); };
+    deliveries.partial = [this](const PartialTranscription& result) { deliverPartial(result); };
+    deliveries.failure = [this](const TranscriptionFailure& failure) { deliverFailure(failure); };
+    worker = std::make_unique<TranscriptionWorker>(*intake, *model, *requests, workerOptions, std::move(deliveries));
 
     // The options outlive construction: a later "loadModel" keeps the
     // voice-activity and flash-attention choices, also when nothing loads now.
@@ -80,6 +83,24 @@ void WhisperSTTNode::setTranscriptionCallback(TranscriptionCallback callback)
 {
     std::lock_guard<std::mutex> lock(callbackMutex);
     transcriptionCallback = std::move(callback);
+}
+
+void WhisperSTTNode::deliverFailure(const TranscriptionFailure& failure)
+{
+    emitEvent("transcriptionFailed", CVAny(CVAnyMap{
+                                         {"error", failure.error},
+                                         {"processingTime", static_cast<long long>(failure.processingTimeMs)},
+                                         {"start", static_cast<long long>(failure.start)},
+                                         {"end", static_cast<long long>(failure.end)},
+                                     }));
+}
+
+void WhisperSTTNode::reportUnserved(const std::optional<TranscriptionRequests::Window>& window, const char* why)
+{
+    if (!window)
+        return;
+    const uint64_t total = intake->totalSamples();
+    deliverFailure({why, 0, absoluteIndexNear(total, window->start), absoluteIndexNear(total, window->end)});
 }
 
 void WhisperSTTNode::deliverPartial(const PartialTranscription& result)

@@ -4,19 +4,22 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include <corvane/graph/SingleBusAudioSinkNode.h>
+
+#include "TranscriptionRequests.h"
 
 namespace corvane::extensions::whisper {
 
 class AudioIntake;
 class ModelSlot;
-class TranscriptionRequests;
 class TranscriptionWorker;
 struct NodeConfiguration;
 struct Transcription;
 struct PartialTranscription;
+struct TranscriptionFailure;
 
 /// An audio sink that keeps the newest 30 s of its mono input at 16 kHz and,
 /// on request, transcribes a window of it with whisper.cpp on a worker thread
@@ -106,6 +109,9 @@ private:
     Result<CVAny> progress();
     void deliverTranscription(const Transcription& result);
     void deliverPartial(const PartialTranscription& result);
+    void deliverFailure(const TranscriptionFailure& failure);
+    /// A request that will not run after all ends in "transcriptionFailed".
+    void reportUnserved(const std::optional<TranscriptionRequests::Window>& window, const char* why);
 
     std::mutex callbackMutex;
     TranscriptionCallback transcriptionCallback;
@@ -115,6 +121,8 @@ private:
     std::unique_ptr<ModelSlot> model;
     std::unique_ptr<AudioIntake> intake;
     std::unique_ptr<TranscriptionWorker> worker;
+    /// The request a model load dropped (control thread).
+    std::optional<TranscriptionRequests::Window> droppedByLoad;
 };
 
 } // namespace corvane::extensions::whisper

@@ -22,7 +22,11 @@ Result<CVAny> success()
     return CVAny();
 }
 
-Result<CVAny> transcribeExplicitWindow(TranscriptionRequests& requests, uint64_t total, const CVAnyMap& params)
+/// The window of a request still pending that a new one replaced.
+using Superseded = std::optional<TranscriptionRequests::Window>;
+
+Result<CVAny> transcribeExplicitWindow(TranscriptionRequests& requests, uint64_t total, const CVAnyMap& params,
+                                       Superseded& superseded)
 {
     const int start = CVAny::convert<int>(params.at("start"));
     const int end = CVAny::convert<int>(params.at("end"));
@@ -42,12 +46,12 @@ Result<CVAny> transcribeExplicitWindow(TranscriptionRequests& requests, uint64_t
         return Error("[WhisperSTTNode] Invalid transcribe window: 'end' (" + std::to_string(end) +
                      ") must be greater than 'start' (" + std::to_string(start) + ").");
 
-    requests.post({first, last}, absoluteIndexNear(total, last));
+    superseded = requests.post({first, last}, absoluteIndexNear(total, last));
     return success();
 }
 
 /// Everything since the commit point, at most the newest 30 s.
-Result<CVAny> transcribeSinceLastCommit(TranscriptionRequests& requests, uint64_t total)
+Result<CVAny> transcribeSinceLastCommit(TranscriptionRequests& requests, uint64_t total, Superseded& superseded)
 {
     const uint64_t commit = requests.commitPoint();
     const uint64_t capacity = AudioIntake::kHistoryCapacity;
@@ -58,7 +62,7 @@ Result<CVAny> transcribeSinceLastCommit(TranscriptionRequests& requests, uint64_
 
     requests.moveCommitPoint(total);
     if (total > start) {
-        requests.post({static_cast<uint32_t>(start), static_cast<uint32_t>(total)}, total);
+        superseded = requests.post({static_cast<uint32_t>(start), static_cast<uint32_t>(total)}, total);
     } else {
         Logger::debug("[WhisperSTTNode] Action 'transcribe': no new audio since last commit, skipping.");
     }
@@ -93,9 +97,13 @@ Result<CVAny> WhisperSTTNode::callAction(const std::string& name, const CVAnyMap
         if (!model->isReady())
             return Error("[WhisperSTTNode] No model loaded; call 'loadModel' first.");
         // A lone "start" or "end" is ignored: both or neither.
-        if (params.hasKey("start") && params.hasKey("end"))
-            return transcribeExplicitWindow(*requests, intake->totalSamples(), params);
-        return transcribeSinceLastCommit(*requests, intake->totalSamples());
+        Superseded superseded;
+        const Result<CVAny> result =
+            params.hasKey("start") && params.hasKey("end")
+                ? transcribeExplicitWindow(*requests, intake->totalSamples(), params, superseded)
+                : transcribeSinceLastCommit(*requests, intake->totalSamples(), superseded);
+        reportUnserved(superseded, "Superseded by a newer request before it ran");
+        return result;
     }
 
     if (name == "loadModel") {
@@ -111,14 +119,17 @@ Result<CVAny> WhisperSTTNode::callAction(const std::string& name, const CVAnyMap
             Logger::warning("[WhisperSTTNode] Invalid value for 'useGPU'.");
         }
 
+        droppedByLoad.reset();
         try {
             model->load(options);
             requests->moveCommitPoint(intake->totalSamples());
+            reportUnserved(droppedByLoad, "Dropped: the model was replaced before it ran");
             emitEvent("modelLoaded", CVAny(CVAnyMap{{"modelPath", path}}));
             return success();
         } catch (const std::exception& error) {
             const std::string text = error.what();
             Logger::error("[WhisperSTTNode] loadModel failed: " + text);
+            reportUnserved(droppedByLoad, "Dropped: the model was replaced before it ran");
             emitEvent("modelLoadFailed", CVAny(CVAnyMap{{"modelPath", path}, {"error", text}}));
             return Error("[WhisperSTTNode] Failed to load model: " + text);
         }

@@ -111,6 +111,16 @@ CVAnyMap makeEvents()
                     dataField("languageProbability", "float",
                               "With language \"auto\": how sure the detection is, from 0 to 1.")},
                })},
+        {"transcriptionFailed",
+         event("transcriptionFailed",
+               "Emitted instead of transcribed when a transcription request, or an utterance, could not be "
+               "transcribed: every accepted request ends in one of the two.",
+               CVAnyMap{
+                   {"error", dataField("error", "string", "What failed, then the library's own text.")},
+                   {"processingTime", dataField("processingTime", "int", "Time spent before it failed, in milliseconds.")},
+                   {"start", dataField("start", "int", "First sample of the window asked for (16 kHz, absolute).")},
+                   {"end", dataField("end", "int", "One past the last sample of the window asked for (16 kHz, absolute).")},
+               })},
         {"partialTranscription",
          event("partialTranscription",
                "Emitted with autoTranscribe and partialResults while an utterance is under way: interim text that "

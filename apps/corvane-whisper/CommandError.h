@@ -26,9 +26,10 @@ private:
     int code;
 };
 
-/// A window's text did not arrive in time. The node may still be busy with
-/// it, and destroying the node would wait for that run to end.
-class TranscriptionTimeout : public CommandError {
+/// A window's text did not arrive in time, or the node could not make it.
+/// The node may still be busy, and destroying it would wait for that run to
+/// end: the command leaves at once instead (leaveAtOnce).
+class TranscriptionStopped : public CommandError {
 public:
     using CommandError::CommandError;
 };

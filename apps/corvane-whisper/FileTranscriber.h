@@ -26,7 +26,8 @@ class FileTranscriber {
 public:
     virtual ~FileTranscriber() = default;
     /// Raises CommandError when the node refuses the audio or a request, and
-    /// TranscriptionTimeout when a window's text does not come in time.
+    /// TranscriptionStopped when a window's text does not come in time or
+    /// cannot be made.
     virtual void run(const std::string& path, MonoAudio& audio) = 0;
 };
 

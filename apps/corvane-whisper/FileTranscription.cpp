@@ -84,7 +84,7 @@ void FileTranscription::request(const WindowSchedule::Window& window)
 void FileTranscription::awaitPending()
 {
     if (!takeArrived(settings.timeout))
-        throw TranscriptionTimeout("no text for " + file + " " + formatWindowTimes(*pending) + " within " +
+        throw TranscriptionStopped("no text for " + file + " " + formatWindowTimes(*pending) + " within " +
                                    std::to_string(settings.timeout.count()) + " ms (see --timeout)");
 }
 
@@ -98,6 +98,9 @@ bool FileTranscription::takeArrived(std::chrono::milliseconds wait)
         return false;
     }
     status.clearProgress();
+    if (!arrived->error.empty())
+        throw TranscriptionStopped("could not transcribe " + file + " " + formatWindowTimes(*pending) + ": " +
+                                   arrived->error);
     printer.print(file, *pending, *arrived);
     pending.reset();
     return true;

@@ -92,6 +92,7 @@ int runListen(const CommandLineOptions& options)
     whisper.node->addListener("transcribed", [&queue](const std::string&, const CVAny& data) { queue.push(data); });
     whisper.node->addListener("partialTranscription",
                               [&queue](const std::string&, const CVAny& data) { queue.push(data, false); });
+    whisper.node->addListener("transcriptionFailed", [&queue](const std::string&, const CVAny& data) { queue.push(data); });
     negotiateMonoInput(*whisper.sink, capture.getSampleRate(), source);
 
     TranscriptPrinter printer(stdout, options.json, options.partials);
@@ -99,6 +100,7 @@ int runListen(const CommandLineOptions& options)
     NodeUtterances::Settings settings;
     settings.timeout = std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000.0));
     settings.reportLatency = true;
+    settings.failuresEnd = false;
     NodeUtterances utterances(*whisper.node, queue, printer, status, settings);
     utterances.beginSource(source);
 
@@ -123,8 +125,8 @@ int runListen(const CommandLineOptions& options)
         capture.close();
         capture.feedSilence(kFlushSeconds);
         utterances.drain();
-    } catch (const TranscriptionTimeout& timeout) {
-        leaveAfterTimeout(status, timeout);
+    } catch (const TranscriptionStopped& timeout) {
+        leaveAtOnce(status, timeout);
     }
     return kExitSuccess;
 }

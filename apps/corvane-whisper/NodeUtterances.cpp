@@ -49,7 +49,7 @@ void NodeUtterances::pump(std::chrono::milliseconds wait)
     if (progress().pending == 0) {
         lastAnswer = Clock::now();
     } else if (Clock::now() - lastAnswer > settings.timeout) {
-        throw TranscriptionTimeout("no text for " + source + " within " + std::to_string(settings.timeout.count()) +
+        throw TranscriptionStopped("no text for " + source + " within " + std::to_string(settings.timeout.count()) +
                                    " ms of the last (see --timeout)");
     }
 }
@@ -71,6 +71,15 @@ void NodeUtterances::print(const Transcription& transcription)
 {
     const WindowSchedule::Window shown{transcription.start - std::min(origin, transcription.start),
                                        transcription.end - std::min(origin, transcription.end)};
+    if (!transcription.error.empty()) {
+        const std::string message =
+            "could not transcribe " + source + " " + formatWindowTimes(shown) + ": " + transcription.error;
+        if (settings.failuresEnd)
+            throw TranscriptionStopped(message);
+        status.clearProgress();
+        reportError(message);
+        return;
+    }
     status.clearProgress();
     printer.print(source, shown, transcription);
     if (settings.reportLatency && transcription.final) {

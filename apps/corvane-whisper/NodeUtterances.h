@@ -37,6 +37,9 @@ public:
         /// Log, at info level, how long after its end each utterance printed
         /// (live sources, which deliver in real time).
         bool reportLatency = false;
+        /// A window that cannot be transcribed ends the command (files);
+        /// otherwise it is reported and listening goes on.
+        bool failuresEnd = true;
     };
 
     NodeUtterances(Node& node, TranscriptionQueue& events, TranscriptPrinter& printer, StatusReporter& status,
@@ -47,8 +50,10 @@ public:
     void beginSource(const std::string& name);
     Progress progress() const;
 
-    /// Prints what arrives within `wait`. Raises TranscriptionTimeout when
-    /// utterances are pending and nothing has come for the timeout.
+    /// Prints what arrives within `wait`. Raises TranscriptionStopped when
+    /// utterances are pending and nothing has come for the timeout, and
+    /// CommandError for a window that could not be transcribed when failures
+    /// end the command.
     void pump(std::chrono::milliseconds wait);
     /// Ends the utterance under way and prints every pending one.
     void drain();

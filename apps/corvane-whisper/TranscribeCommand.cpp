@@ -57,6 +57,7 @@ int runTranscribe(const CommandLineOptions& options)
     whisper.node->addListener("transcribed", [&queue](const std::string&, const CVAny& data) { queue.push(data); });
     whisper.node->addListener("partialTranscription",
                               [&queue](const std::string&, const CVAny& data) { queue.push(data, false); });
+    whisper.node->addListener("transcriptionFailed", [&queue](const std::string&, const CVAny& data) { queue.push(data); });
 
     TranscriptPrinter printer(stdout, options.json, options.partials);
     StatusReporter status(options.quiet);
@@ -79,8 +80,8 @@ int runTranscribe(const CommandLineOptions& options)
             audioSeconds += audio.getDurationSeconds();
             transcription->run(file, audio);
         }
-    } catch (const TranscriptionTimeout& timeout) {
-        leaveAfterTimeout(status, timeout);
+    } catch (const TranscriptionStopped& timeout) {
+        leaveAtOnce(status, timeout);
     }
 
     status.printSummary(audioSeconds, secondsSince(started), whisper.loadSeconds);

@@ -12,7 +12,8 @@
 
 namespace corvane::cli {
 
-/// The data of one "transcribed" or "partialTranscription" event.
+/// The data of one "transcribed", "partialTranscription" or
+/// "transcriptionFailed" event.
 struct Transcription {
     std::string text;
     long long processingTimeMs = 0;
@@ -25,6 +26,8 @@ struct Transcription {
     /// With --language auto: the language detected and how sure of it.
     std::string language{};
     double languageProbability = 0.0;
+    /// Set for a window that could not be transcribed: what failed.
+    std::string error{};
 };
 
 /// Hands "transcribed" events from the node's worker thread to the control

@@ -119,14 +119,14 @@ void negotiateMonoInput(AudioSinkNode& node, double sampleRate, const std::strin
         throw CommandError(reset.getError().getMessage());
 }
 
-void leaveAfterTimeout(StatusReporter& status, const TranscriptionTimeout& timeout)
+void leaveAtOnce(StatusReporter& status, const TranscriptionStopped& stopped)
 {
     // Destroying the node would wait for the run it is still busy with, for
     // as long as that takes: leave at once instead.
     status.clearProgress();
-    reportError(timeout.what());
+    reportError(stopped.what());
     std::fflush(stdout);
-    std::_Exit(timeout.getExitCode());
+    std::_Exit(stopped.getExitCode());
 }
 
 } // namespace corvane::cli

@@ -28,8 +28,8 @@ WhisperNode createWhisperNode(const CommandLineOptions& options);
 /// CommandError naming the source when it refuses.
 void negotiateMonoInput(AudioSinkNode& node, double sampleRate, const std::string& source);
 
-/// Reports a window whose text did not come in time and ends the process at
-/// once: destroying the node would wait for the run it is still busy with.
-[[noreturn]] void leaveAfterTimeout(StatusReporter& status, const TranscriptionTimeout& timeout);
+/// Reports a window whose text did not come, and ends the process at once:
+/// destroying the node would wait for the run it is still busy with.
+[[noreturn]] void leaveAtOnce(StatusReporter& status, const TranscriptionStopped& stopped);
 
 } // namespace corvane::cli

@@ -7,6 +7,7 @@
 #include <corvane/core/Logger.h>
 
 #include "ModelLocation.h"
+#include "WhisperModelCheck.h"
 #include "TranscriptionWindow.h"
 
 namespace corvane::extensions::whisper {
@@ -61,7 +62,16 @@ void ModelSlot::load(const ModelOptions& options)
         whisperContext.reset();
     }
 
-    whisperContext.reset(whisper_init_from_file_with_params(kept.modelPath.c_str(), contextParams));
+    // whisper.cpp trusts the file it loads: a damaged one can abort the
+    // process or leave a context whose every run fails. Nothing it would
+    // refuse, or choke on, reaches it.
+    const modelfile::ModelFileReport report = modelfile::checkWhisperModelFile(kept.modelPath);
+    for (const std::string& warning : report.warnings)
+        Logger::warning("[WhisperSTTNode] Model file: " + warning);
+    if (!report.accepted())
+        Logger::error("[WhisperSTTNode] Model file rejected: " + report.reason);
+    else
+        whisperContext.reset(whisper_init_from_file_with_params(kept.modelPath.c_str(), contextParams));
     if (!whisperContext) {
         Logger::error("[WhisperSTTNode] Error Initializing");
         throw std::runtime_error("Failed to initialize WhisperSTTNode");
@@ -148,15 +158,16 @@ bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint3
         Logger::warning("[WhisperSTTNode] Could not detect the language; whisper.cpp will try again.");
     params.abort_callback = options.abort;
     params.abort_callback_user_data = options.abortData;
-    const int failed = slot.fullRun(context, params, samples, static_cast<int>(paddedCount));
+    const int code = slot.fullRun(context, params, samples, static_cast<int>(paddedCount));
     language.restore(params);
     params.abort_callback = nullptr;
     params.abort_callback_user_data = nullptr;
-    if (failed != 0 && options.abort != nullptr && options.abort(options.abortData)) {
+    if (code != 0 && options.abort != nullptr && options.abort(options.abortData)) {
         Logger::debug("[WhisperSTTNode] Run given up for more urgent work.");
         return false;
     }
-    if (failed != 0) {
+    if (code != 0) {
+        failed = "whisper_full returned " + std::to_string(code);
         Logger::error("[WhisperSTTNode] Failed to process audio");
         return false;
     }

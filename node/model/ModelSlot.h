@@ -96,6 +96,8 @@ public:
         bool recognise(const float* samples, uint32_t sampleCount, uint32_t paddedCount,
                        const RecognitionOptions& options, std::string& text);
         void end() { lock.unlock(); }
+        /// What whisper.cpp said when recognise() last failed.
+        const std::string& failure() const noexcept { return failed; }
 
         // What the run works with, for tests and benchmarks that look inside.
         whisper_context* context() const noexcept { return slot.whisperContext.get(); }
@@ -111,6 +113,7 @@ public:
 
         ModelSlot& slot;
         std::unique_lock<std::mutex> lock;
+        std::string failed;
     };
     Run beginRun() { return Run(*this); }
 

@@ -17,6 +17,17 @@ struct Transcription {
     float languageProbability = 0.0f;
 };
 
+/// A request or an utterance that could not be transcribed.
+struct TranscriptionFailure {
+    /// What failed, in words, then the library's own text, e.g.
+    /// "whisper.cpp failed to process the audio: whisper_full returned -6".
+    std::string error;
+    int32_t processingTimeMs = 0;
+    /// The window asked for, in absolute 16 kHz sample indices [start, end).
+    uint64_t start = 0;
+    uint64_t end = 0;
+};
+
 /// Interim text of an utterance still under way, which its final
 /// Transcription replaces.
 struct PartialTranscription {

@@ -26,12 +26,16 @@ public:
 
     /// Stores a window and the commit point it moves to; the pending flag goes
     /// last, so a worker that takes it reads this window or a later one.
-    void post(Window window, uint64_t newCommitPoint) noexcept
+    /// Returns the window of a request still pending that this one replaces.
+    std::optional<Window> post(Window window, uint64_t newCommitPoint) noexcept
     {
+        const Window replaced = this->window();
         start.store(window.start);
         end.store(window.end);
         committed.store(newCommitPoint);
-        pending.store(true);
+        if (pending.exchange(true))
+            return replaced;
+        return std::nullopt;
     }
 
     /// Worker: claims the pending request, if there is one. Its window is read
@@ -44,8 +48,15 @@ public:
     }
     Window window() const noexcept { return {start.load(), end.load()}; }
 
-    /// Forgets a pending request (a model load replaces the model it was for).
-    void drop() noexcept { pending.exchange(false); }
+    /// Forgets a pending request (a model load replaces the model it was
+    /// for); returns its window if there was one.
+    std::optional<Window> drop() noexcept
+    {
+        const Window dropped = window();
+        if (pending.exchange(false))
+            return dropped;
+        return std::nullopt;
+    }
     bool isPending() const noexcept { return pending.load(); }
 
     /// Absolute index where the next default window starts.

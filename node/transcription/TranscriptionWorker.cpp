@@ -38,14 +38,13 @@ std::string describeWindow(uint32_t start, uint32_t end)
 } // namespace
 
 TranscriptionWorker::TranscriptionWorker(const AudioIntake& intake, ModelSlot& model, TranscriptionRequests& requests,
-                                         const Options& options, Delivery deliver, PartialDelivery deliverPartial)
+                                         const Options& options, Deliveries deliveries)
     : intake(intake)
     , model(model)
     , requests(requests)
     , cleanAnnotations(options.cleanAnnotations)
-    , deliver(std::move(deliver))
-    , deliverPartial(std::move(deliverPartial))
-    , partials(options.utterances.partials && this->deliverPartial)
+    , deliveries(std::move(deliveries))
+    , partials(options.utterances.partials && this->deliveries.partial)
     , partialInterval(options.utterances.partialInterval)
     , runSamples(AudioIntake::kHistoryCapacity, 0.0f)
 {
@@ -92,7 +91,10 @@ void TranscriptionWorker::loop()
             }
         } catch (const std::exception& error) {
             Logger::error(std::string("[WhisperSTTNode] Transcription failed: ") + error.what());
+            if (serving)
+                fail(std::string("Transcription failed: ") + error.what());
         }
+        serving.reset();
         if (!served)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -101,15 +103,19 @@ void TranscriptionWorker::loop()
 void TranscriptionWorker::serveRequest()
 {
     ModelSlot::Run recogniser = model.beginRun();
-    if (!recogniser.hasModel()) {
-        Logger::error("[WhisperSTTNode] Transcription triggered but no model is loaded.");
-        return;
-    }
     const Clock::time_point started = Clock::now();
-    Logger::info("[LATENCY][WHISPER_START] timestamp=" + std::to_string(millisecondsSinceEpoch(started)));
     // Read after taking the lock, so a request posted meanwhile is served
     // with its own values.
-    transcribe(recogniser, requests.window(), started, true);
+    const TranscriptionRequests::Window requested = requests.window();
+    const uint64_t total = intake.totalSamples();
+    serving = Serving{started, absoluteIndexNear(total, requested.start), absoluteIndexNear(total, requested.end)};
+    if (!recogniser.hasModel()) {
+        Logger::error("[WhisperSTTNode] Transcription triggered but no model is loaded.");
+        fail("No model is loaded");
+        return;
+    }
+    Logger::info("[LATENCY][WHISPER_START] timestamp=" + std::to_string(millisecondsSinceEpoch(started)));
+    transcribe(recogniser, requested, started, true);
 }
 
 bool TranscriptionWorker::serveUtterance()
@@ -132,11 +138,13 @@ bool TranscriptionWorker::serveUtterance()
     } done{*finder};
 
     ModelSlot::Run recogniser = model.beginRun();
+    const Clock::time_point started = Clock::now();
+    serving = Serving{started, utterance->start, utterance->end};
     if (!recogniser.hasModel()) {
         Logger::debug("[WhisperSTTNode] An utterance ended but no model is loaded; it is dropped.");
+        fail("No model is loaded");
         return true;
     }
-    const Clock::time_point started = Clock::now();
     Logger::info("[LATENCY][WHISPER_START] timestamp=" + std::to_string(millisecondsSinceEpoch(started)));
     Logger::debug("[WhisperSTTNode] Transcribing the utterance [" + std::to_string(utterance->start) + ", " +
                   std::to_string(utterance->end) + ").");
@@ -189,7 +197,7 @@ bool TranscriptionWorker::servePartial()
         static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - now).count());
     result.start = open->start;
     result.end = open->end;
-    deliverPartial(result);
+    deliveries.partial(result);
     return true;
 }
 
@@ -221,6 +229,7 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
     if (!window.valid) {
         Logger::warning("[WhisperSTTNode] Transcription window " + describeWindow(requested.start, requested.end) +
                         " holds no retained audio; request dropped.");
+        fail("The window holds no retained audio");
         return;
     }
     std::fill_n(runSamples.begin() + window.sampleCount, window.paddedCount - window.sampleCount, 0.0f);
@@ -231,8 +240,10 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
                         describeWindow(window.firstIndex, window.endIndex) + ".");
 
     Transcription result;
-    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, {}, result.text))
+    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, {}, result.text)) {
+        fail("whisper.cpp failed to process the audio: " + recogniser.failure());
         return;
+    }
     if (cleanAnnotations)
         result.text = cleanTranscription(result.text);
     result.language = recogniser.detectedLanguage();
@@ -251,8 +262,20 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
     result.processingTimeMs = static_cast<int32_t>(processingTime);
     result.start = absoluteIndexNear(total, window.firstIndex);
     result.end = absoluteIndexNear(total, window.endIndex);
-    if (deliver)
-        deliver(result);
+    if (deliveries.final)
+        deliveries.final(result);
+}
+
+void TranscriptionWorker::fail(const std::string& error)
+{
+    TranscriptionFailure failure;
+    failure.error = error;
+    failure.processingTimeMs = static_cast<int32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - serving->started).count());
+    failure.start = serving->start;
+    failure.end = serving->end;
+    if (deliveries.failure)
+        deliveries.failure(failure);
 }
 
 } // namespace corvane::extensions::whisper

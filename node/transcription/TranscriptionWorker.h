@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,9 +33,13 @@ class AudioIntake;
 /// any thread; the runs, and the delivery, on the worker's own thread.
 class TranscriptionWorker {
 public:
-    /// Receive each result on the worker thread.
-    using Delivery = std::function<void(const Transcription&)>;
-    using PartialDelivery = std::function<void(const PartialTranscription&)>;
+    /// Where results go, on the worker thread. Every request taken, and every
+    /// utterance, ends in a final result or a failure.
+    struct Deliveries {
+        std::function<void(const Transcription&)> final;
+        std::function<void(const PartialTranscription&)> partial;
+        std::function<void(const TranscriptionFailure&)> failure;
+    };
 
     struct Options {
         bool cleanAnnotations = true; ///< "suppressNonSpeechAnnotations"
@@ -42,7 +47,7 @@ public:
     };
 
     TranscriptionWorker(const AudioIntake& intake, ModelSlot& model, TranscriptionRequests& requests,
-                        const Options& options, Delivery deliver, PartialDelivery deliverPartial = {});
+                        const Options& options, Deliveries deliveries);
     /// Stops the worker if stop() was not called.
     ~TranscriptionWorker();
 
@@ -88,13 +93,21 @@ private:
     /// text. Holds the model's lock (`recogniser`) throughout.
     void transcribe(ModelSlot::Run& recogniser, TranscriptionRequests::Window window, Clock::time_point started,
                     bool deliverEmpty);
+    /// Reports the run under way as failed: the log line is the caller's.
+    void fail(const std::string& error);
 
     const AudioIntake& intake;
     ModelSlot& model;
     TranscriptionRequests& requests;
     const bool cleanAnnotations;
-    Delivery deliver;
-    PartialDelivery deliverPartial;
+    Deliveries deliveries;
+    /// The run under way, for the report of its failure.
+    struct Serving {
+        Clock::time_point started;
+        uint64_t start = 0;
+        uint64_t end = 0;
+    };
+    std::optional<Serving> serving;
     std::unique_ptr<UtteranceFinder> finder;
     const bool partials;
     const std::chrono::milliseconds partialInterval;

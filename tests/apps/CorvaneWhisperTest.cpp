@@ -23,6 +23,8 @@
 #include "AllocationCounter.h"
 #include "AudioFeeder.h"
 #include "AudioFileReader.h"
+#include "CommandError.h"
+#include "NodeUtterances.h"
 #include "ProgramRun.h"
 #include "TestModels.h"
 #include "TranscriptPrinter.h"
@@ -127,6 +129,42 @@ TEST(AudioFeederRealTime, StopsExactlyAtEachTargetThenFlushesWithSilenceAllocati
                             sink.received.begin() + static_cast<std::ptrdiff_t>(total), [](float s) { return s == 0.0f; }));
     EXPECT_EQ(sink.counter.count(), 0u);
     EXPECT_EQ(sink.counter.lockCount(), 0u);
+}
+
+// A node that has one utterance pending and never answers it but with a
+// failure: the command ends at once with the node's reason, not at --timeout.
+TEST(NodeUtterances, AWindowThatCannotBeTranscribedStopsTheCommandAtOnce)
+{
+    struct PendingNode : Node {
+        Result<CVAny> callAction(const std::string&, const CVAnyMap&) override
+        {
+            return CVAny(CVAnyMap{{"receivedSamples", 32000}, {"examinedSamples", 32000}, {"neededFrom", 0},
+                                  {"pendingUtterances", 1}});
+        }
+    } node;
+    TranscriptionQueue queue;
+    TranscriptPrinter printer(stdout, false);
+    StatusReporter status(true);
+    for (const bool failuresEnd : {true, false}) {
+        NodeUtterances::Settings settings;
+        settings.failuresEnd = failuresEnd;
+        NodeUtterances utterances(node, queue, printer, status, settings);
+        utterances.beginSource("talk.wav");
+        queue.push(CVAny(CVAnyMap{{"error", "whisper.cpp failed to process the audio: whisper_full returned -6"},
+                                  {"processingTime", 3}, {"start", 32000}, {"end", 48000}}));
+        if (failuresEnd) {
+            try {
+                utterances.pump(std::chrono::milliseconds(5));
+                ADD_FAILURE() << "no error";
+            } catch (const TranscriptionStopped& stopped) {
+                EXPECT_EQ(std::string(stopped.what()), "could not transcribe talk.wav [00:00.000 --> 00:01.000]: "
+                                                       "whisper.cpp failed to process the audio: whisper_full returned -6");
+                EXPECT_EQ(stopped.getExitCode(), kExitFailure);
+            }
+        } else {
+            EXPECT_NO_THROW(utterances.pump(std::chrono::milliseconds(5))) << "listen reports it and goes on";
+        }
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DamagedModelFiles.h"
 #include "LogCapture.h"
 #include "NodeTestSupport.h"
 #include "WhisperSTTNodeTypeInfo.h"
@@ -66,10 +67,21 @@ TEST_F(NodeActions, WindowsRunFromTheCommitPointAndBadOnesChangeNothing)
 TEST_F(NodeActions, LoadModelReplacesOrDropsTheModelAndReportsIt)
 {
     EventRecorder events(node);
-    receive(7000);
+    receive(1000);
+    ASSERT_TRUE(node.callAction("transcribe", {{"start", 0}, {"end", 500}}).isOk());
+    ASSERT_TRUE(node.callAction("transcribe", {{"start", 500}, {"end", 1000}}).isOk());
+    EXPECT_EQ(events.named("transcriptionFailed").at(0).data,
+              CVAny(CVAnyMap{{"error", "Superseded by a newer request before it ran"}, {"processingTime", 0},
+                             {"start", 0}, {"end", 500}}));
+    requests().drop();
+    events.clear();
+    receive(6000);
     requests().post({0, 7000}, 0); // a request aimed at the old model
     ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessBaseModel()}}).isOk());
     EXPECT_FALSE(requests().isPending()) << "the old model's request is dropped";
+    EXPECT_EQ(events.named("transcriptionFailed").at(0).data,
+              CVAny(CVAnyMap{{"error", "Dropped: the model was replaced before it ran"}, {"processingTime", 0},
+                             {"start", 0}, {"end", 7000}}));
     EXPECT_EQ(requests().commitPoint(), 7000u);
     receive(3000);
     EXPECT_TRUE(node.callAction("loadModel", {{"modelPath", "/no/such/model.bin"}}).hasError());
@@ -79,6 +91,30 @@ TEST_F(NodeActions, LoadModelReplacesOrDropsTheModelAndReportsIt)
     EXPECT_EQ(events.named("modelLoaded").at(1).data, CVAny(CVAnyMap{{"modelPath", weightlessTinyModel()}}));
     EXPECT_EQ(events.named("modelLoadFailed").at(0).data,
               CVAny(CVAnyMap{{"modelPath", "/no/such/model.bin"}, {"error", "Failed to initialize WhisperSTTNode"}}));
+}
+
+// A model file is untrusted input: every damaged one gives the load's own
+// failure with its reason, at construction and on "loadModel", and none
+// reaches whisper.cpp to abort the process.
+TEST(NodeModelLoading, ADamagedFileFailsTheLoadWithItsReason)
+{
+    const auto folder = std::filesystem::path(CORVANE_TEST_DATA_DIR) / "node-model-check";
+    WhisperSTTNode node(testModelConfig({{"initializeModel", false}}));
+    EventRecorder events(node);
+    std::size_t failed = 0;
+    for (const auto& damage : modelDamages()) {
+        if (damage.accepted || damage.base == Missing)
+            continue;
+        SCOPED_TRACE(damage.name);
+        const std::string path = damage.write(folder).string();
+        LogCapture log;
+        EXPECT_THROW(WhisperSTTNode(testModelConfig({{"modelPath", path}})), std::runtime_error);
+        EXPECT_TRUE(node.callAction("loadModel", {{"modelPath", path}}).hasError());
+        const auto rejected = log.texts("[WhisperSTTNode] Model file rejected: ");
+        ASSERT_EQ(rejected.size(), 2u);
+        EXPECT_NE(rejected[0].find(damage.says), std::string::npos) << rejected[0];
+        EXPECT_EQ(events.named("modelLoadFailed").size(), ++failed);
+    }
 }
 
 TEST(NodeModelLoading, TheVoiceActivityFlagHoldsForEveryLaterLoad)
@@ -190,6 +226,12 @@ TEST(NodeTexts, EveryTextIsExact)
         "[WhisperSTTNode] loadModel failed: Failed to initialize WhisperSTTNode",
         "[WhisperSTTNode] Failed to load model: Failed to initialize WhisperSTTNode",
         "[WhisperSTTNode] Whisper STT only supports mono audio.",
+        R"(events.transcriptionFailed: "Emitted instead of transcribed when a transcription request, or an utterance, could not be transcribed: every accepted request ends in one of the two." | "transcriptionFailed")",
+        R"(events.transcriptionFailed.data.end: "One past the last sample of the window asked for (16 kHz, absolute)." | "end" | "int")",
+        R"(events.transcriptionFailed.data.error: "What failed, then the library's own text." | "error" | "string")",
+        R"(events.transcriptionFailed.data.processingTime: "Time spent before it failed, in milliseconds." | "processingTime" | "int")",
+        R"(events.transcriptionFailed.data.start: "First sample of the window asked for (16 kHz, absolute)." | "start" | "int")",
+        "[WhisperSTTNode] Model file rejected: not a ggml Whisper model (magic 0x73696874, expected 0x67676d6c)",
         "cannot convert string \"soon\" to int",
     };
 

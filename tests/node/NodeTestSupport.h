@@ -110,6 +110,12 @@ public:
     }
     ~EventRecorder() { emitter.removeListener(id); }
 
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.clear();
+    }
+
     std::vector<Event> all() const
     {
         std::lock_guard<std::mutex> lock(mutex);

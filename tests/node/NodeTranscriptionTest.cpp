@@ -89,11 +89,21 @@ TEST_F(NodeTranscription, FailuresAroundARunAreLoggedAndTheCallbackRunsBeforeThe
     EXPECT_EQ(log.count("[WhisperSTTNode] Transcription callback threw: app failed"), 1u);
     node->removeListener(id);
 
-    // A request racing a failed load finds no model.
+    // A run that fails, and a request racing a failed load, which finds no
+    // model: each ends in "transcriptionFailed".
+    node->modelSlot().setFullRun([](whisper_context*, whisper_full_params, const float*, int) { return -6; });
+    feedSeconds(0.3, 48000.0);
+    ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
+    ASSERT_TRUE(events->waitFor("transcriptionFailed", 1));
     ASSERT_TRUE(node->callAction("loadModel", {{"modelPath", "/no/such/model.bin"}}).hasError());
     node->transcriptionRequests().post({0, 1000}, 0);
-    ASSERT_TRUE(log.waitForCount("[WhisperSTTNode] Transcription triggered but no model is loaded.", 1, 5s));
-    EXPECT_EQ(log.count(kStartLine), 1u);
+    ASSERT_TRUE(events->waitFor("transcriptionFailed", 2));
+    EXPECT_EQ(log.count("[WhisperSTTNode] Transcription triggered but no model is loaded."), 1u);
+    const auto failures = events->named("transcriptionFailed");
+    EXPECT_EQ(failures[0].data.asMap().at("error").asString(),
+              "whisper.cpp failed to process the audio: whisper_full returned -6");
+    EXPECT_EQ(failures[1].data.asMap().at("error").asString(), "No model is loaded");
+    EXPECT_EQ(failures[1].data.asMap().at("end").asInteger(), 1000);
 }
 
 TEST_F(NodeTranscription, DestroyingTheNodeWaitsForARunningRunAndNoLongerWhenIdle)
