@@ -60,9 +60,12 @@ TEST(CliListen, JfkAsTheMicrophoneGivesTheSentenceAndSigintEndsItCleanly)
     const std::string raw = temporaryFile("jfk.raw");
     if (model.empty() || jfk.empty() || !runProgram({"sox", jfk, "-t", "f32", "-r", "16000", "-c", "1", raw}).succeeded())
         GTEST_SKIP() << "needs sox, and models/ggml-tiny.en.bin and audio/jfk.wav in " << CORVANE_SHARED_DIR;
-    const ProgramRun run = listenTo(raw, {"--model", model, "--no-gpu", "--threads", "2"}, 20);
+    // Stopped 6 s in, in the middle of the first sentence (7.8 s long): what
+    // was heard of it is transcribed, before listen exits 0.
+    const ProgramRun run = listenTo(raw, {"--model", model, "--no-gpu", "--threads", "2"}, 6);
     ASSERT_TRUE(run.succeeded()) << run.describe();
-    EXPECT_EQ(wordsOf(run.out), kJfk) << run.out;
+    EXPECT_EQ(wordsOf(run.out).rfind("and so my fellow", 0), 0u) << run.out;
+    EXPECT_LT(wordsOf(run.out).size(), kJfk.size()) << "more than was heard: " << run.out;
 }
 
 TEST(CliListen, NoDeviceOrAFailingOneIsOneErrorLine)
