@@ -33,7 +33,8 @@ PartedFile::PartedFile(const std::filesystem::path& path)
     } else {
         std::map<unsigned, std::filesystem::path> numbered;
         const std::string whole = path.filename().string();
-        for (const auto& entry : std::filesystem::directory_iterator(path.parent_path(), error)) {
+        const auto folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
             const unsigned number = partNumber(entry.path().filename().string(), whole);
             if (number > 0 && entry.is_regular_file(error) && !numbered.emplace(number, entry.path()).second)
                 throw ModelImportError("two parts of " + path.string() + " are numbered " + std::to_string(number));
