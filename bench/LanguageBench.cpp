@@ -255,12 +255,14 @@ int main(int argc, char** argv)
                 continue;
             if (!std::isinf(o[Given].seconds))
                 audio += sample.seconds(), given += o[Given].seconds;
-            std::printf("%-14s %5s %5.1fs | %8.0f %6.1f | %8.0f %6.1f %-5s | %8.0f %-4s %5.2f | %9.0f\n",
-                        sample.name.c_str(), sample.language.c_str(), sample.seconds(), milliseconds(o[Given].seconds),
-                        100 * wordErrorRate(sample.text, o[Given].text), milliseconds(o[Auto].seconds),
-                        100 * wordErrorRate(sample.text, o[Auto].text), o[Auto].language.c_str(),
-                        milliseconds(o[Detect].seconds), o[Detect].language.c_str(), o[Detect].probability,
-                        milliseconds(o[Translate].seconds));
+            std::printf("%-14s %5s %5.1fs | %8.0f %6.1f", sample.name.c_str(), sample.language.c_str(), sample.seconds(),
+                        milliseconds(o[Given].seconds), 100 * wordErrorRate(sample.text, o[Given].text));
+            if (models[m].multilingual())
+                std::printf(" | %8.0f %6.1f %-5s | %8.0f %-4s %5.2f | %9.0f", milliseconds(o[Auto].seconds),
+                            100 * wordErrorRate(sample.text, o[Auto].text), o[Auto].language.c_str(),
+                            milliseconds(o[Detect].seconds), o[Detect].language.c_str(), o[Detect].probability,
+                            milliseconds(o[Translate].seconds));
+            std::printf("\n");
         }
         if (audio > 0)
             std::printf("language given: %.1f s of audio in %.0f ms, real-time factor %.3f\n", audio, given * 1000,
