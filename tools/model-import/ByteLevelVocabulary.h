@@ -31,4 +31,13 @@ std::string replaceMalformedUtf8(const std::string& bytes);
 /// strings) or else vocabulary.txt (one token a line).
 std::vector<std::string> readByteLevelVocabulary(const std::filesystem::path& modelFolder);
 
+/// Every token spelling of a CTranslate2 model folder as listed, special
+/// tokens included: vocabulary.json, or else vocabulary.txt.
+std::vector<std::string> readVocabularySpellings(const std::filesystem::path& modelFolder);
+
+/// The ordinary tokens of `spellings` as readByteLevelVocabulary() gives
+/// them; `modelFolder` names the source in messages.
+std::vector<std::string> decodeByteLevelVocabulary(const std::vector<std::string>& spellings,
+                                                   const std::filesystem::path& modelFolder);
+
 } // namespace corvane::modelimport

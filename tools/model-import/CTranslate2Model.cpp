@@ -30,7 +30,7 @@ size_t elementSize(CTranslate2DataType type)
 /// Lives on the constructing thread only.
 class IndexReader {
 public:
-    IndexReader(std::ifstream& file, const std::filesystem::path& path) : file(file), path(path) {}
+    explicit IndexReader(PartedFile& file) : file(file) {}
 
     template <typename T>
     T read()
@@ -54,29 +54,33 @@ public:
         return text;
     }
 
+    /// Moves past `bytes` of data, which must lie within the file.
     void skip(uint64_t bytes)
     {
-        file.seekg(static_cast<std::streamoff>(bytes), std::ios::cur);
-        if (!file)
+        if (bytes > file.size() - position)
             truncated();
+        position += bytes;
     }
 
-    uint64_t position() { return static_cast<uint64_t>(file.tellg()); }
+    uint64_t offset() const { return position; }
 
     [[noreturn]] void truncated() const
     {
-        throw ModelImportError(path.string() + " is truncated or is not a CTranslate2 model");
+        if (file.isParted())
+            throw ModelImportError(file.name() + ": the parts end before the model does; is a later part missing?");
+        throw ModelImportError(file.name() + " is truncated or is not a CTranslate2 model");
     }
 
 private:
     void readRaw(void* into, size_t size)
     {
-        if (!file.read(static_cast<char*>(into), static_cast<std::streamsize>(size)))
+        if (!file.read(position, static_cast<char*>(into), size))
             truncated();
+        position += size;
     }
 
-    std::ifstream& file;
-    const std::filesystem::path& path;
+    PartedFile& file;
+    uint64_t position = 0;
 };
 
 } // namespace
@@ -89,20 +93,12 @@ int64_t CTranslate2Variable::elementCount() const
     return count;
 }
 
-CTranslate2Model::CTranslate2Model(const std::filesystem::path& modelPath) : path(modelPath)
+CTranslate2Model::CTranslate2Model(const std::filesystem::path& modelPath) : file(modelPath)
 {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
-        throw ModelImportError("missing file " + path.string());
-    file.open(path, std::ios::binary);
-    if (!file)
-        throw ModelImportError("cannot open " + path.string());
-    const auto fileSize = std::filesystem::file_size(path, error);
-
-    IndexReader reader(file, path);
+    IndexReader reader(file);
     const auto version = reader.read<uint32_t>();
     if (version < oldestVersion || version > newestVersion)
-        throw ModelImportError(path.string() + " has CTranslate2 format version " + std::to_string(version) +
+        throw ModelImportError(file.name() + " has CTranslate2 format version " + std::to_string(version) +
                                "; this importer reads versions " + std::to_string(oldestVersion) + " to " +
                                std::to_string(newestVersion));
     modelType = reader.readString();
@@ -117,11 +113,11 @@ CTranslate2Model::CTranslate2Model(const std::filesystem::path& modelPath) : pat
             variable.shape.push_back(reader.read<uint32_t>());
         const auto typeId = reader.read<uint8_t>();
         if (typeId > static_cast<uint8_t>(CTranslate2DataType::BFloat16))
-            throw ModelImportError(path.string() + ": variable " + name + " has unsupported element type " +
+            throw ModelImportError(file.name() + ": variable " + name + " has unsupported element type " +
                                    std::to_string(typeId));
         variable.type = static_cast<CTranslate2DataType>(typeId);
         variable.byteCount = reader.read<uint32_t>();
-        variable.offset = reader.position();
+        variable.offset = reader.offset();
         // A damaged shape may claim more elements than 64 bits count; none of
         // them passes, since the data holds at most 2^32 bytes.
         uint64_t elements = 1;
@@ -129,10 +125,8 @@ CTranslate2Model::CTranslate2Model(const std::filesystem::path& modelPath) : pat
             if (__builtin_mul_overflow(elements, static_cast<uint64_t>(dimension), &elements))
                 elements = UINT64_MAX;
         if (elements > variable.byteCount || variable.byteCount != elements * elementSize(variable.type))
-            throw ModelImportError(path.string() + ": variable " + name + " holds " +
+            throw ModelImportError(file.name() + ": variable " + name + " holds " +
                                    std::to_string(variable.byteCount) + " bytes, which disagrees with its shape");
-        if (variable.offset + variable.byteCount > fileSize)
-            reader.truncated();
         reader.skip(variable.byteCount);
         order.push_back(name);
         variables[name] = std::move(variable);
@@ -156,7 +150,7 @@ const CTranslate2Variable& CTranslate2Model::get(const std::string& name) const
 {
     if (const auto* variable = find(name))
         return *variable;
-    throw ModelImportError(path.string() + " has no variable " + name + " (is it a CTranslate2 Whisper model?)");
+    throw ModelImportError(file.name() + " has no variable " + name + " (is it a CTranslate2 Whisper model?)");
 }
 
 std::vector<std::string> CTranslate2Model::names() const
@@ -167,10 +161,8 @@ std::vector<std::string> CTranslate2Model::names() const
 std::vector<char> CTranslate2Model::readBytes(const CTranslate2Variable& variable)
 {
     std::vector<char> bytes(variable.byteCount);
-    file.clear();
-    file.seekg(static_cast<std::streamoff>(variable.offset));
-    if (!file.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-        throw ModelImportError("cannot read " + path.string());
+    if (!file.read(variable.offset, bytes.data(), bytes.size()))
+        throw ModelImportError("cannot read " + file.name());
     return bytes;
 }
 
@@ -208,13 +200,13 @@ std::vector<float> CTranslate2Model::floats(const std::string& name)
     // per output row (int8) or one for the whole tensor (int16).
     const CTranslate2Variable* scaleVariable = find(name + "_scale");
     if (!scaleVariable || variable.type == CTranslate2DataType::Int32)
-        throw ModelImportError(path.string() + ": variable " + name + " has integer type " +
+        throw ModelImportError(file.name() + ": variable " + name + " has integer type " +
                                std::to_string(static_cast<int>(variable.type)) +
                                " without a scale; only float32, float16, bfloat16 and int8/int16 weights are supported");
     const std::vector<float> scales = floats(name + "_scale");
     const size_t rows = scales.size();
     if (rows == 0 || count % rows != 0)
-        throw ModelImportError(path.string() + ": the scale of " + name + " disagrees with its shape");
+        throw ModelImportError(file.name() + ": the scale of " + name + " disagrees with its shape");
     const size_t rowLength = count / rows;
     for (size_t i = 0; i < count; ++i) {
         int32_t quantised = 0;
@@ -235,7 +227,7 @@ int64_t CTranslate2Model::integer(const std::string& name)
     const CTranslate2Variable& variable = get(name);
     const std::vector<char> bytes = readBytes(variable);
     if (variable.elementCount() != 1)
-        throw ModelImportError(path.string() + ": " + name + " is not a scalar");
+        throw ModelImportError(file.name() + ": " + name + " is not a scalar");
     int64_t value = 0;
     switch (variable.type) {
     case CTranslate2DataType::Int8:

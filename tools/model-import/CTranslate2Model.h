@@ -1,8 +1,9 @@
 #pragma once
 
+#include "PartedFile.h"
+
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,7 +27,8 @@ struct CTranslate2Variable {
 /// then named variables, each with its shape, element type and raw
 /// little-endian data, then aliases naming one variable by another's name.
 /// The index is read at once; data is read when asked for, so a large model
-/// is never held in memory whole.
+/// is never held in memory whole. model.bin may be kept in numbered parts
+/// (see PartedFile).
 /// Used by one thread at a time: reading moves the file position.
 class CTranslate2Model {
 public:
@@ -34,8 +36,8 @@ public:
     static constexpr uint32_t oldestVersion = 4;
     static constexpr uint32_t newestVersion = 6;
 
-    /// Reads the index of `path`; raises ModelImportError for a missing,
-    /// truncated or unsupported file.
+    /// Reads the index of `path` (or of its parts); raises ModelImportError
+    /// for a missing, truncated or unsupported file.
     explicit CTranslate2Model(const std::filesystem::path& path);
 
     const std::string& modelTypeName() const { return modelType; }
@@ -59,8 +61,7 @@ public:
 private:
     std::vector<char> readBytes(const CTranslate2Variable& variable);
 
-    std::filesystem::path path;
-    std::ifstream file;
+    PartedFile file;
     std::string modelType;
     std::map<std::string, CTranslate2Variable> variables;
     std::vector<std::string> order;

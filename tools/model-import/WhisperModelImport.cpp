@@ -5,6 +5,7 @@
 #include "CTranslate2Model.h"
 #include "GgmlTensorWriter.h"
 #include "ModelImportError.h"
+#include "WhisperSpecialTokens.h"
 #include "WhisperTensorLayout.h"
 
 #include <fstream>
@@ -37,14 +38,12 @@ void importCTranslate2Whisper(const std::filesystem::path& sourceFolder, const s
         throw ModelImportError("not a model folder: " + sourceFolder.string());
     CTranslate2Model model(sourceFolder / "model.bin");
     checkConfiguration(sourceFolder / "config.json");
-    const std::vector<std::string> tokens = readByteLevelVocabulary(sourceFolder);
+    const std::vector<std::string> spellings = readVocabularySpellings(sourceFolder);
+    const std::vector<std::string> tokens = decodeByteLevelVocabulary(spellings, sourceFolder);
 
     auto hyperparameters = readWhisperHyperparameters(model);
     hyperparameters.fileType = whisperFileType(weightType);
-    if (std::ssize(tokens) > hyperparameters.vocabularySize)
-        throw ModelImportError("shapes disagree: the vocabulary's " + std::to_string(tokens.size()) +
-                               " ordinary tokens exceed the token embedding's " +
-                               std::to_string(hyperparameters.vocabularySize) + " rows");
+    checkWhisperSpecialTokens(spellings, static_cast<int32_t>(tokens.size()) - 1, hyperparameters.vocabularySize);
 
     const std::string failure = modelfile::writeFileAtomically(output, [&](std::ostream& out) {
         modelfile::writeWhisperHeader(out, hyperparameters, tokens);

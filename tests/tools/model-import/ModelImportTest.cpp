@@ -1,9 +1,12 @@
 // corvane-whisper import-model on small CTranslate2 folders the tests write.
 #include "ProgramRun.h"
 #include "ModelImportTestSupport.h"
+#include "ModelImportError.h"
+#include "WhisperSpecialTokens.h"
 
 #include <whisper.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -11,7 +14,7 @@ namespace {
 using namespace corvane::test;
 namespace fs = std::filesystem;
 
-struct ImportCase { uint8_t sourceType; const char* weightType; int fileType; float tolerance; };
+struct ImportCase { uint8_t sourceType; const char* weightType; int fileType; float tolerance; int parts = 1; };
 void PrintTo(const ImportCase& c, std::ostream* out) { *out << c.weightType; }
 class ModelImport : public ::testing::TestWithParam<ImportCase> {};
 
@@ -20,7 +23,7 @@ TEST_P(ModelImport, LoadsInWhisperCppWithTheSourcesShapeAndValues)
     SyntheticCTranslate2Model source;
     source.matrixType = GetParam().sourceType;
     const fs::path folder = temporaryFile(std::string("ct2-") + GetParam().weightType), output = folder / "out.bin";
-    source.write(folder);
+    source.write(folder, GetParam().parts);
     const ProgramRun run = runCli({"import-model", folder.string(), output.string(), "--type", GetParam().weightType});
     ASSERT_TRUE(run.succeeded()) << run.describe();
 
@@ -52,13 +55,13 @@ TEST_P(ModelImport, LoadsInWhisperCppWithTheSourcesShapeAndValues)
 }
 
 INSTANTIATE_TEST_SUITE_P(SourceAndWeightTypes, ModelImport,
-                         ::testing::Values(ImportCase{0, "f32", 0, 0}, ImportCase{4, "f16", 1, 0},
+                         ::testing::Values(ImportCase{0, "f32", 0, 0}, ImportCase{4, "f16", 1, 0, 3},
                                            ImportCase{1, "q8_0", 2007, 0.004f}, ImportCase{4, "q4_0", 2002, 0.07f}),
                          [](const auto& info) { return std::string(info.param.weightType); });
 
 TEST(ModelImportErrors, EachBadInputGivesOneLineAndNoOutputFile)
 {
-    struct BadInput { const char* removed; uint32_t version; uint8_t matrixType; const char* shortVariable; const char* message; };
+    struct BadInput { const char* removed; uint32_t version; uint8_t matrixType; const char* shortVariable; const char* message; int parts = 1; };
     for (const BadInput& bad : std::vector<BadInput>{
              {"model.bin", 6, 0, "", "missing file"},
              {"config.json", 6, 0, "", "missing file"},
@@ -67,12 +70,14 @@ TEST(ModelImportErrors, EachBadInputGivesOneLineAndNoOutputFile)
              {"", 6, 9, "", "unsupported element type 9"},
              {"", 6, 3, "", "without a scale"},                                // int32 weights
              {"", 6, 0, "decoder/layer_1/ffn/linear_1/bias", "shapes disagree"}, // found after most tensors are written
-             {"", 6, 0, "encoder/conv1/weight", "shapes disagree"}}) {
+             {"", 6, 0, "encoder/conv1/weight", "shapes disagree"},
+             {"model.bin.part2", 6, 0, "", "missing file", 3},                  // a gap in the parts' numbers
+             {"model.bin.part3", 6, 0, "", "is a later part missing?", 3}}) {
         SyntheticCTranslate2Model source;
         source.version = bad.version, source.matrixType = bad.matrixType, source.shortVariable = bad.shortVariable;
         const fs::path folder = temporaryFile("bad"), output = folder / "out" / "model.bin";
         fs::remove_all(folder);
-        source.write(folder);
+        source.write(folder, bad.parts);
         if (*bad.removed)
             fs::remove(folder / bad.removed);
         const ProgramRun run = runCli({"import-model", folder.string(), output.string()});
@@ -80,6 +85,25 @@ TEST(ModelImportErrors, EachBadInputGivesOneLineAndNoOutputFile)
         EXPECT_NE(run.err.find(bad.message), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(output) || fs::exists(output.string() + ".partial")) << bad.message;
     }
+}
+
+// whisper.cpp places special tokens by fixed ids: listed elsewhere, they would import "fine" and then mislead it.
+TEST(WhisperSpecialTokens, MustSitWhereWhisperCppLooksForThem)
+{
+    using namespace corvane::modelimport;
+    std::vector<std::string> multilingual(50257, "a");
+    for (const std::string& token : whisperSpecialTokens(51865))
+        multilingual.push_back(token);
+    EXPECT_NO_THROW(checkWhisperSpecialTokens(multilingual, 50257, 51865));
+    auto swapped = multilingual;
+    std::swap(swapped[50261], swapped[50262]);
+    struct Bad { const std::vector<std::string>& spellings; int32_t endOfText, rows; const char* message; };
+    for (const Bad& bad : std::vector<Bad>{{swapped, 50257, 51865, "token 50261 is \"<|es|>\", where whisper.cpp expects \"<|de|>\""},
+                                           {multilingual, 50256, 51865, "to have it at 50257"},
+                                           {multilingual, 50257, 51864, "the token embedding has 51864 rows"},
+                                           {multilingual, 50257, 51867, "more language tokens than the 100 languages"}})
+        EXPECT_THAT([&] { checkWhisperSpecialTokens(bad.spellings, bad.endOfText, bad.rows); },
+                    ::testing::ThrowsMessage<ModelImportError>(::testing::HasSubstr(bad.message)));
 }
 
 } // namespace

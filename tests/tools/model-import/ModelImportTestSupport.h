@@ -21,7 +21,8 @@ struct SyntheticCTranslate2Model {
 
     static float value(size_t i) { return static_cast<float>(static_cast<int>(i % 251) - 125) / 256.0f; }
 
-    void write(const std::filesystem::path& folder) const
+    /// With `parts` > 1, model.bin is written as model.bin.part1... of about equal length.
+    void write(const std::filesystem::path& folder, int parts = 1) const
     {
         std::string body;
         uint32_t count = 0;
@@ -70,10 +71,12 @@ struct SyntheticCTranslate2Model {
         }
         std::filesystem::create_directories(folder);
         const uint32_t revision = 3, aliases = 0;
-        std::ofstream(folder / "model.bin", std::ios::binary)
-            << std::string(reinterpret_cast<const char*>(&version), 4) << std::string("\x0c\0WhisperSpec\0", 14)
-            << std::string(reinterpret_cast<const char*>(&revision), 4) << std::string(reinterpret_cast<const char*>(&count), 4)
-            << body << std::string(reinterpret_cast<const char*>(&aliases), 4);
+        const auto word = [](const uint32_t& v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+        body = word(version) + std::string("\x0c\0WhisperSpec\0", 14) + word(revision) + word(count) + body + word(aliases);
+        const size_t length = body.size() / static_cast<size_t>(parts) + 1;
+        for (int part = 0; part < parts; ++part)
+            std::ofstream(folder / ("model.bin" + (parts > 1 ? ".part" + std::to_string(part + 1) : "")), std::ios::binary)
+                << body.substr(static_cast<size_t>(part) * length, length);
         std::ofstream(folder / "config.json") << "{\"suppress_ids\": []}\n";
         // Byte-level spellings: printable ASCII as itself, U+0120 for a space, U+00C3 U+00A9 for the bytes of "é",
         // U+00C3 alone for a lone byte 0xC3.
