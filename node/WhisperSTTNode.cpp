@@ -6,6 +6,7 @@
 #include "ModelLocation.h"
 #include "ModelSlot.h"
 #include "NodeConfiguration.h"
+#include "TranscriptionEvent.h"
 #include "TranscriptionRequests.h"
 #include "TranscriptionWorker.h"
 #include "WhisperSTTNodeTypeInfo.h"
@@ -77,15 +78,23 @@ bool WhisperSTTNode::consume(AudioBus& bus)
 
 void WhisperSTTNode::setTranscriptionCallback(TranscriptionCallback callback)
 {
+    if (!callback) {
+        setTranscriptionCallback(TranscriptionResultCallback());
+        return;
+    }
+    setTranscriptionCallback(
+        [callback = std::move(callback)](const Transcription& result) { callback(result.text, result.processingTimeMs); });
+}
+
+void WhisperSTTNode::setTranscriptionCallback(TranscriptionResultCallback callback)
+{
     std::lock_guard<std::mutex> lock(callbackMutex);
     transcriptionCallback = std::move(callback);
 }
 
 void WhisperSTTNode::deliverTranscription(const Transcription& result)
 {
-    const std::string& text = result.text;
-    const int32_t processingTimeMs = result.processingTimeMs;
-    TranscriptionCallback callback;
+    TranscriptionResultCallback callback;
     {
         std::lock_guard<std::mutex> lock(callbackMutex);
         callback = transcriptionCallback;
@@ -94,21 +103,15 @@ void WhisperSTTNode::deliverTranscription(const Transcription& result)
         // The application's callback runs on our worker thread; what it
         // raises must not end that thread.
         try {
-            callback(text, processingTimeMs);
+            callback(result);
         } catch (const std::exception& error) {
             Logger::error(std::string("[WhisperSTTNode] Transcription callback threw: ") + error.what());
         }
     }
 
-    CVAnyMap data{
-        {"text", text},
-        {"processingTime", static_cast<long long>(processingTimeMs)},
-        {"start", static_cast<long long>(result.start)},
-        {"end", static_cast<long long>(result.end)},
-    };
-    Logger::debug("[WhisperSTTNode] Transcription: " + text + " (Processing time: " +
-                  std::to_string(processingTimeMs) + " ms)");
-    emitEvent("transcribed", CVAny(std::move(data)));
+    Logger::debug("[WhisperSTTNode] Transcription: " + result.text + " (Processing time: " +
+                  std::to_string(result.processingTimeMs) + " ms)");
+    emitEvent("transcribed", CVAny(makeTranscribedEventData(result)));
 }
 
 } // namespace corvane::extensions::whisper

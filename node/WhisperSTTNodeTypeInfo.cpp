@@ -105,6 +105,14 @@ CVAnyMap makeEvents()
                     dataField("processingTime", "int", "Time taken for transcription in milliseconds.")},
                    {"start", dataField("start", "int", "First sample of the window transcribed (16 kHz, absolute).")},
                    {"end", dataField("end", "int", "One past the last sample of the window (16 kHz, absolute).")},
+                   {"segments",
+                    dataField("segments", "map",
+                              "The recognised segments, keyed by their zero-padded position (\"000\", \"001\", ...) "
+                              "so that the map iterates in order. Each has text (cleaned as text is), start and end "
+                              "(16 kHz sample indices, absolute; never in the silence that pads a short window), "
+                              "probability (the mean probability of its text tokens), noSpeechProbability and, with "
+                              "wordTimestamps, words, keyed the same way: text, start, end and probability of each "
+                              "word.")},
                })},
         {"modelLoaded",
          event("modelLoaded", "Emitted when a model is loaded successfully.",
@@ -129,6 +137,11 @@ CVAnyMap makeConfiguration()
          parameter("flashAttention", "boolean",
                    "Use flash attention in whisper.cpp for every model load, including loadModel. On a CPU it "
                    "roughly halves the time of a run. Default: false.",
+                   true)},
+        {"wordTimestamps",
+         parameter("wordTimestamps", "boolean",
+                   "Give each segment of transcribed its words (whisper's tokens joined at leading spaces; "
+                   "punctuation stays with its word), each with text, start, end and probability. Default: false.",
                    true)},
         {"autoTranscribe",
          parameter("autoTranscribe", "boolean",

@@ -11,6 +11,9 @@
 
 #include "DecodingSettings.h"
 #include "PhraseGrammar.h"
+#include "SpeechTimeline.h"
+#include "TokenTiming.h"
+#include "Transcription.h"
 #include "VoiceActivityDetector.h"
 
 namespace corvane::extensions::whisper {
@@ -66,19 +69,22 @@ public:
     /// Construction only: the configuration writes these before any run.
     whisper_full_params& decodingParameters() noexcept { return params; }
     PhraseGrammar& grammar() noexcept { return phraseGrammar; }
+    /// Whether results carry each segment's words ("wordTimestamps").
+    bool& wordTimestamps() noexcept { return words; }
 
     /// One recognition, holding the lock from beginRun() until end() or its
     /// destruction. A load waits for it; another run cannot start meanwhile.
     class Run {
     public:
         bool hasModel() const noexcept { return slot.whisperContext != nullptr; }
-        /// Text of `sampleCount` samples (padded with silence to paddedCount):
-        /// empty, without running the model, when no sample reaches -60 dBFS
-        /// or, with voice-activity detection, when there is no speech. A
-        /// prompt, when given, is text said just before. False when
-        /// whisper.cpp fails.
+        /// Text and segments of `sampleCount` samples (padded with silence
+        /// to paddedCount), the segments' times as offsets from the first
+        /// sample: empty, without running the model, when no sample reaches
+        /// -60 dBFS or, with voice-activity detection, when there is no
+        /// speech. A prompt, when given, is text said just before. False
+        /// when whisper.cpp fails.
         bool recognise(const float* samples, uint32_t sampleCount, uint32_t paddedCount, const std::string* prompt,
-                       std::string& text);
+                       Transcription& result);
         void end() { lock.unlock(); }
 
         // What the run works with, for tests and benchmarks that look inside.
@@ -107,6 +113,10 @@ private:
     PhraseGrammar phraseGrammar;
     std::unique_ptr<whisper_context, WhisperContextDeleter> whisperContext;
     std::unique_ptr<VoiceActivityDetector> detector;
+    bool words = false;
+    /// A run's timeline without voice-activity detection: the window itself.
+    SpeechTimeline wholeWindow;
+    TokenTiming tokenTiming;
     std::atomic<bool> ready{false};
 };
 

@@ -172,10 +172,12 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
     const bool utterance = !deliverEmpty;
     const std::string* prompt = utterance && !previousText.empty() ? &previousText : nullptr;
     Transcription result;
-    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, prompt, result.text))
+    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, prompt, result))
         return;
-    if (cleanAnnotations)
+    if (cleanAnnotations) {
         result.text = cleanTranscription(result.text);
+        cleanSegments(result.segments);
+    }
     recogniser.end();
 
     const Clock::time_point finished = Clock::now();
@@ -192,6 +194,7 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
     result.processingTimeMs = static_cast<int32_t>(processingTime);
     result.start = absoluteIndexNear(total, window.firstIndex);
     result.end = absoluteIndexNear(total, window.endIndex);
+    placeSegmentsAt(result.start, result.segments);
     if (deliver)
         deliver(result);
 }
