@@ -79,6 +79,7 @@ struct NodeFlags {
     bool keepAnnotations = false;
     bool noSuppressNonSpeechTokens = false;
     bool noFlashAttention = false;
+    bool wordTimestamps = false;
 };
 
 /// The node's configuration flags, which every command that makes a node takes.
@@ -104,6 +105,7 @@ void addNodeFlags(CLI::App& command, NodeFlags& node)
                      "Let whisper.cpp produce non-speech and blank tokens");
     command.add_flag("--no-flash-attention", node.noFlashAttention,
                      "Run whisper.cpp without flash attention (slower on CPU)");
+    command.add_flag("--word-timestamps", node.wordTimestamps, "Give every segment its words and their times");
 }
 
 /// Only the flags given on the command line become configuration keys.
@@ -136,6 +138,8 @@ void applyNodeFlags(const CLI::App& command, const NodeFlags& node, CVAnyMap& co
         config.set("suppressNonSpeechTokens", !node.noSuppressNonSpeechTokens);
     if (given("--no-flash-attention"))
         config.set("flashAttention", !node.noFlashAttention);
+    if (given("--word-timestamps"))
+        config.set("wordTimestamps", node.wordTimestamps);
 }
 
 } // namespace
@@ -157,6 +161,8 @@ CVAnyMap CommandLineOptions::configurationForNode() const
     // makes the encoder several times faster at the same accuracy.
     if (!config.hasKey("flashAttention"))
         config.set("flashAttention", true);
+    if (maxLineLength > 0)
+        config.set("wordTimestamps", true);
     return config;
 }
 
@@ -193,6 +199,17 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
                            "Fixed windows of this many seconds instead of windows that end in pauses")
         ->check(numberAbove(0.0, kLongestStepSeconds, "seconds", "SECONDS in (0, 30]"));
     transcribe->add_flag("--realtime", options.realtime, "Feed the audio at its own speed, as a live source would");
+    transcribe
+        ->add_option("--output-format", options.outputFormats,
+                     "Write the transcript as txt, srt, vtt, json or tsv (several: srt,vtt); without --output-dir "
+                     "the first goes to stdout")
+        ->delimiter(',')
+        ->check(CLI::IsMember({"txt", "srt", "vtt", "json", "tsv"}));
+    transcribe->add_option("--output-dir", options.outputDirectory,
+                           "Write each format to DIR/<file name>.<format>, one file per input");
+    transcribe->add_option("--max-line-length", options.maxLineLength,
+                           "Cut segments longer than N characters into cues at word boundaries")
+        ->check(integerAtLeast(1));
     listen->add_option("--device", options.device, "Capture device to open (default: the system's default)");
     listen->add_flag("--list-devices", options.listDevices, "List the capture devices and exit");
 

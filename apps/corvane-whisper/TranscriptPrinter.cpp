@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-#include <nlohmann/json.hpp>
+#include "TranscriptDocuments.h"
+#include "TranscriptFormats.h"
 
 namespace corvane::cli {
 
@@ -34,23 +35,20 @@ std::string formatTextLine(const WindowSchedule::Window& window, const std::stri
     return formatWindowTimes(window) + "  " + trimText(text);
 }
 
-std::string formatJsonLine(const std::string& file, const WindowSchedule::Window& window,
-                           const Transcription& transcription)
+TranscriptPrinter::TranscriptPrinter(std::FILE* out, bool asJson, TranscriptDocuments* kept)
+    : stream(out), json(asJson), lines(kept == nullptr || !kept->writesToStream()), documents(kept)
 {
-    nlohmann::ordered_json line;
-    line["file"] = file;
-    line["start"] = window.getStartSeconds();
-    line["end"] = window.getEndSeconds();
-    line["text"] = trimText(transcription.text);
-    line["processingTime"] = transcription.processingTimeMs;
-    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 void TranscriptPrinter::print(const std::string& file, const WindowSchedule::Window& window,
                               const Transcription& transcription)
 {
-    const std::string line =
-        json ? formatJsonLine(file, window, transcription) : formatTextLine(window, transcription.text);
+    const TimedUtterance utterance = timeUtterance(window, transcription);
+    if (documents != nullptr && documents->active())
+        documents->add(utterance);
+    if (!lines)
+        return;
+    const std::string line = json ? formatJsonUtterance(file, utterance) : formatTextLine(window, transcription.text);
     std::fputs(line.c_str(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);

@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <string>
 
+#include "TimedTranscript.h"
 #include "TranscriptionQueue.h"
 #include "WindowSchedule.h"
 
 namespace corvane::cli {
+
+class TranscriptDocuments;
 
 /// "mm:ss.mmm", rounded to the millisecond; minutes grow past two digits
 /// rather than wrap.
@@ -21,23 +24,23 @@ std::string formatWindowTimes(const WindowSchedule::Window& window);
 /// "[mm:ss.mmm --> mm:ss.mmm]  text"
 std::string formatTextLine(const WindowSchedule::Window& window, const std::string& text);
 
-/// {"file", "start", "end", "text", "processingTime"} on one line. Text that
-/// is not valid UTF-8 (a token may end inside a character) has the bad bytes
-/// replaced rather than failing the line.
-std::string formatJsonLine(const std::string& file, const WindowSchedule::Window& window,
-                           const Transcription& transcription);
-
 /// Writes one line per window to a stream, flushed at once so a reader sees
-/// each window as it is transcribed.
+/// each window as it is transcribed, and hands each window to the documents
+/// when there are any. Lines are text, or JSON objects with every field of
+/// the event ("file", "start", "end", "text", "processingTime", "segments"),
+/// times in seconds from the start of the source.
 class TranscriptPrinter {
 public:
-    TranscriptPrinter(std::FILE* stream, bool json) : stream(stream), json(json) {}
+    /// Without `documents`, or when they take the stream, no lines are written.
+    TranscriptPrinter(std::FILE* stream, bool json, TranscriptDocuments* documents = nullptr);
 
     void print(const std::string& file, const WindowSchedule::Window& window, const Transcription& transcription);
 
 private:
     std::FILE* stream;
     bool json;
+    bool lines;
+    TranscriptDocuments* documents;
 };
 
 } // namespace corvane::cli
