@@ -37,14 +37,18 @@ TranscribedSegment readSegment(const CVAnyMap& segment)
 void TranscriptionQueue::push(const CVAny& eventData)
 {
     const CVAnyMap& data = eventData.asMap();
+    bool withWords = false;
     Transcription transcription{data.at("text").asString(),
                                 data.at("processingTime").asInteger(),
                                 indexAt(data, "start"),
                                 indexAt(data, "end"),
-                                listOf<TranscribedSegment>(data, "segments", readSegment),
+                                listOf<TranscribedSegment>(data, "segments",
+                                                           [&withWords](const CVAnyMap& segment) {
+                                                               withWords = withWords || segment.hasKey("words");
+                                                               return readSegment(segment);
+                                                           }),
                                 false};
-    for (const auto& [position, segment] : data.hasKey("segments") ? data.at("segments").asMap() : CVAnyMap{})
-        transcription.withWords = transcription.withWords || segment.asMap().hasKey("words");
+    transcription.withWords = withWords;
     {
         std::lock_guard<std::mutex> lock(mutex);
         events.push_back(std::move(transcription));
