@@ -70,6 +70,8 @@ NodeConfiguration applyConfiguration(const CVAnyMap& config, ModelSlot& model)
             const bool suppress = CVAny::convert<bool>(value);
             params.suppress_nst = suppress;
             params.suppress_blank = suppress;
+        } else if (key == "wordTimestamps") {
+            model.wordTimestamps() = CVAny::convert<bool>(value);
         } else if (key == "suppressNonSpeechAnnotations") {
             result.suppressNonSpeechAnnotations = CVAny::convert<bool>(value);
         } else if (key == "maxTokens") {

@@ -6,6 +6,7 @@
 #include "ModelLocation.h"
 #include "ModelSlot.h"
 #include "NodeConfiguration.h"
+#include "TranscriptionEvent.h"
 #include "TranscriptionRequests.h"
 #include "TranscriptionWorker.h"
 #include "WhisperSTTNodeTypeInfo.h"
@@ -81,6 +82,16 @@ bool WhisperSTTNode::consume(AudioBus& bus)
 
 void WhisperSTTNode::setTranscriptionCallback(TranscriptionCallback callback)
 {
+    if (!callback) {
+        setTranscriptionCallback(TranscriptionResultCallback());
+        return;
+    }
+    setTranscriptionCallback(
+        [callback = std::move(callback)](const Transcription& result) { callback(result.text, result.processingTimeMs); });
+}
+
+void WhisperSTTNode::setTranscriptionCallback(TranscriptionResultCallback callback)
+{
     std::lock_guard<std::mutex> lock(callbackMutex);
     transcriptionCallback = std::move(callback);
 }
@@ -116,9 +127,7 @@ void WhisperSTTNode::deliverPartial(const PartialTranscription& result)
 
 void WhisperSTTNode::deliverTranscription(const Transcription& result)
 {
-    const std::string& text = result.text;
-    const int32_t processingTimeMs = result.processingTimeMs;
-    TranscriptionCallback callback;
+    TranscriptionResultCallback callback;
     {
         std::lock_guard<std::mutex> lock(callbackMutex);
         callback = transcriptionCallback;
@@ -127,25 +136,15 @@ void WhisperSTTNode::deliverTranscription(const Transcription& result)
         // The application's callback runs on our worker thread; what it
         // raises must not end that thread.
         try {
-            callback(text, processingTimeMs);
+            callback(result);
         } catch (const std::exception& error) {
             Logger::error(std::string("[WhisperSTTNode] Transcription callback threw: ") + error.what());
         }
     }
 
-    CVAnyMap data{
-        {"text", text},
-        {"processingTime", static_cast<long long>(processingTimeMs)},
-        {"start", static_cast<long long>(result.start)},
-        {"end", static_cast<long long>(result.end)},
-    };
-    if (!result.language.empty()) {
-        data.set("language", result.language);
-        data.set("languageProbability", static_cast<double>(result.languageProbability));
-    }
-    Logger::debug("[WhisperSTTNode] Transcription: " + text + " (Processing time: " +
-                  std::to_string(processingTimeMs) + " ms)");
-    emitEvent("transcribed", CVAny(std::move(data)));
+    Logger::debug("[WhisperSTTNode] Transcription: " + result.text + " (Processing time: " +
+                  std::to_string(result.processingTimeMs) + " ms)");
+    emitEvent("transcribed", CVAny(makeTranscribedEventData(result)));
 }
 
 } // namespace corvane::extensions::whisper

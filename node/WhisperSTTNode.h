@@ -10,6 +10,7 @@
 #include <corvane/graph/SingleBusAudioSinkNode.h>
 
 #include "TranscriptionRequests.h"
+#include "Transcription.h"
 
 namespace corvane::extensions::whisper {
 
@@ -17,9 +18,6 @@ class AudioIntake;
 class ModelSlot;
 class TranscriptionWorker;
 struct NodeConfiguration;
-struct Transcription;
-struct PartialTranscription;
-struct TranscriptionFailure;
 
 /// An audio sink that keeps the newest 30 s of its mono input at 16 kHz and,
 /// on request, transcribes a window of it with whisper.cpp on a worker thread
@@ -51,6 +49,8 @@ struct TranscriptionFailure;
 ///   "singleSegment"    bool   false
 ///   "suppressNonSpeechTokens" bool true  suppress non-speech and blank tokens
 ///   "suppressNonSpeechAnnotations" bool true  strip "[Music]", "(laughs)", ...
+///   "wordTimestamps"   bool   false  each segment of "transcribed" also
+///                                    carries its words and their times
 ///   "maxTokens"        int    0      tokens per segment, 0 = no limit
 ///   "noSpeechThreshold" float whisper.cpp's default
 ///   "logProbThreshold" float  whisper.cpp's default
@@ -72,6 +72,9 @@ class WhisperSTTNode : public SingleBusAudioSinkNode {
 public:
     /// Text and processing time in milliseconds of one transcription run.
     using TranscriptionCallback = std::function<void(const std::string& text, int32_t processingTimeMs)>;
+    /// The whole result of one run: what the "transcribed" event carries, as
+    /// plain structs.
+    using TranscriptionResultCallback = std::function<void(const Transcription& result)>;
 
     explicit WhisperSTTNode(const CVAnyMap& config);
     /// Waits for a transcription run in progress (and its event) to finish.
@@ -95,8 +98,10 @@ public:
     using SingleBusAudioSinkNode::consume;
 
     /// Receives every result on the worker thread, before the "transcribed"
-    /// event. May be set at any time; an empty callback removes it.
+    /// event. May be set at any time; either kind replaces the other, and an
+    /// empty callback removes it.
     void setTranscriptionCallback(TranscriptionCallback callback);
+    void setTranscriptionCallback(TranscriptionResultCallback callback);
 
     // The node's parts, for tests and benchmarks inside this library.
     AudioIntake& audioIntake() noexcept { return *intake; }
@@ -114,7 +119,7 @@ private:
     void reportUnserved(const std::optional<TranscriptionRequests::Window>& window, const char* why);
 
     std::mutex callbackMutex;
-    TranscriptionCallback transcriptionCallback;
+    TranscriptionResultCallback transcriptionCallback;
     // Built in this order and taken down in reverse: the worker, which uses
     // the others, goes first.
     std::unique_ptr<TranscriptionRequests> requests;

@@ -105,6 +105,14 @@ CVAnyMap makeEvents()
                     dataField("processingTime", "int", "Time taken for transcription in milliseconds.")},
                    {"start", dataField("start", "int", "First sample of the window transcribed (16 kHz, absolute).")},
                    {"end", dataField("end", "int", "One past the last sample of the window (16 kHz, absolute).")},
+                   {"segments",
+                    dataField("segments", "map",
+                              "The recognised segments, keyed by their zero-padded position (\"000\", \"001\", ...) "
+                              "so that the map iterates in order. Each has text (cleaned as text is), start and end "
+                              "(16 kHz sample indices, absolute; never in the silence that pads a short window), "
+                              "probability (the mean probability of its text tokens), noSpeechProbability and, with "
+                              "wordTimestamps, words, keyed the same way: text, start, end and probability of each "
+                              "word.")},
                    {"language",
                     dataField("language", "string", "With language \"auto\": the language detected (ISO 639-1).")},
                    {"languageProbability",
@@ -168,6 +176,11 @@ CVAnyMap makeConfiguration()
         {"translate",
          parameter("translate", "boolean",
                    "Translate the speech into English (multilingual models only). Default: false.", true)},
+        {"wordTimestamps",
+         parameter("wordTimestamps", "boolean",
+                   "Give each segment of transcribed its words (whisper's tokens joined at leading spaces; "
+                   "punctuation stays with its word), each with text, start, end and probability. Default: false.",
+                   true)},
         {"autoTranscribe",
          parameter("autoTranscribe", "boolean",
                    "Find utterances in the audio and transcribe each once it ends (a pause of utterancePauseMs, or "

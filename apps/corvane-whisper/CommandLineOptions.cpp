@@ -83,6 +83,7 @@ struct NodeFlags {
     bool noFlashAttention = false;
     std::string language;
     bool translate = false;
+    bool wordTimestamps = false;
 };
 
 /// The node's configuration flags, which every command that makes a node takes.
@@ -111,6 +112,7 @@ void addNodeFlags(CLI::App& command, NodeFlags& node)
     command.add_option("--language", node.language,
                        "Spoken language, an ISO 639-1 code such as de, or auto to detect it (default: en)");
     command.add_flag("--translate", node.translate, "Translate the speech into English (multilingual models)");
+    command.add_flag("--word-timestamps", node.wordTimestamps, "Give every segment its words and their times");
 }
 
 /// Only the flags given on the command line become configuration keys.
@@ -147,6 +149,8 @@ void applyNodeFlags(const CLI::App& command, const NodeFlags& node, CVAnyMap& co
         config.set("language", node.language);
     if (given("--translate"))
         config.set("translate", node.translate);
+    if (given("--word-timestamps"))
+        config.set("wordTimestamps", node.wordTimestamps);
 }
 
 } // namespace
@@ -171,6 +175,8 @@ CVAnyMap CommandLineOptions::configurationForNode() const
     // makes the encoder several times faster at the same accuracy.
     if (!config.hasKey("flashAttention"))
         config.set("flashAttention", true);
+    if (maxLineLength > 0)
+        config.set("wordTimestamps", true);
     return config;
 }
 
@@ -211,6 +217,17 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
                          "Show interim text of each utterance before its final text (on a terminal, or with --json)");
     bool noPartials = false;
     listen->add_flag("--no-partials", noPartials, "Show only the final text of each utterance");
+    transcribe
+        ->add_option("--output-format", options.outputFormats,
+                     "Write the transcript as txt, srt, vtt, json or tsv (several: srt,vtt); without --output-dir "
+                     "the first goes to stdout")
+        ->delimiter(',')
+        ->check(CLI::IsMember({"txt", "srt", "vtt", "json", "tsv"}));
+    transcribe->add_option("--output-dir", options.outputDirectory,
+                           "Write each format to DIR/<file name>.<format>, one file per input");
+    transcribe->add_option("--max-line-length", options.maxLineLength,
+                           "Cut segments longer than N characters into cues at word boundaries")
+        ->check(integerAtLeast(1));
     listen->add_option("--device", options.device, "Capture device to open (default: the system's default)");
     listen->add_flag("--list-devices", options.listDevices, "List the capture devices and exit");
 

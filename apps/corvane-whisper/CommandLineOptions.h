@@ -34,6 +34,9 @@ struct CommandLineOptions {
     std::vector<std::string> files; ///< Empty: the speech sample shipped with whisper.cpp.
     double stepSeconds = 0.0; ///< Fixed windows of this length; 0: windows end in pauses.
     bool realtime = false;
+    std::vector<std::string> outputFormats; ///< --output-format: txt, srt, vtt, json, tsv
+    std::string outputDirectory;            ///< Empty: the first format to stdout.
+    int maxLineLength = 0;                  ///< 0: a cue per segment.
 
     // listen
     std::string device; ///< Empty: the default capture device.
@@ -45,7 +48,8 @@ struct CommandLineOptions {
     std::string importType = "f16";  ///< Storage of the weight matrices.
 
     /// What the node is created with: the keys the user set, plus this
-    /// program's own defaults ("flashAttention" on).
+    /// program's own defaults ("flashAttention" on, and "wordTimestamps" for
+    /// --max-line-length, which cuts cues at words).
     CVAnyMap configurationForNode() const;
 
     /// The --model path, or "" when the node picks its default model.

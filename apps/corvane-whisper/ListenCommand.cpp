@@ -95,7 +95,7 @@ int runListen(const CommandLineOptions& options)
     whisper.node->addListener("transcriptionFailed", [&queue](const std::string&, const CVAny& data) { queue.push(data); });
     negotiateMonoInput(*whisper.sink, capture.getSampleRate(), source);
 
-    TranscriptPrinter printer(stdout, options.json, options.partials);
+    TranscriptPrinter printer(stdout, options.json, nullptr, options.partials);
     StatusReporter status(true);
     NodeUtterances::Settings settings;
     settings.timeout = std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000.0));

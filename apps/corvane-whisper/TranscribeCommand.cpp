@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "FileTranscription.h"
 #include "StatusReporter.h"
+#include "TranscriptDocuments.h"
 #include "TranscriptPrinter.h"
 #include "TranscriptionQueue.h"
 #include "UtteranceFileTranscription.h"
@@ -42,6 +43,21 @@ std::vector<std::string> filesToTranscribe(const CommandLineOptions& options)
     return {sample};
 }
 
+DocumentSettings documentSettings(const CommandLineOptions& options)
+{
+    DocumentSettings settings;
+    for (const std::string& name : options.outputFormats)
+        settings.formats.push_back(*outputFormatNamed(name));
+    settings.outputDirectory = options.outputDirectory;
+    settings.maxLineLength = static_cast<std::size_t>(options.maxLineLength);
+    if (settings.formats.empty() && !settings.outputDirectory.empty())
+        throw CommandError("--output-dir needs --output-format", kExitUsage);
+    if (settings.formats.size() > 1 && settings.outputDirectory.empty())
+        std::fprintf(stderr, "corvane-whisper: without --output-dir only %s is written, to stdout\n",
+                     nameOf(settings.formats.front()));
+    return settings;
+}
+
 } // namespace
 
 int runTranscribe(const CommandLineOptions& options)
@@ -50,6 +66,8 @@ int runTranscribe(const CommandLineOptions& options)
     const std::vector<std::string> files = filesToTranscribe(options);
     for (const std::string& file : files)
         checkAudioFile(file);
+    TranscriptDocuments documents(documentSettings(options), stdout);
+    documents.prepare(files);
 
     // Declared before the node: the node's listener refers to it.
     TranscriptionQueue queue;
@@ -59,7 +77,7 @@ int runTranscribe(const CommandLineOptions& options)
                               [&queue](const std::string&, const CVAny& data) { queue.push(data, false); });
     whisper.node->addListener("transcriptionFailed", [&queue](const std::string&, const CVAny& data) { queue.push(data); });
 
-    TranscriptPrinter printer(stdout, options.json, options.partials);
+    TranscriptPrinter printer(stdout, options.json, &documents, options.partials);
     StatusReporter status(options.quiet);
     TranscriptionSettings settings;
     settings.stepSeconds = options.stepSeconds;
@@ -79,6 +97,7 @@ int runTranscribe(const CommandLineOptions& options)
             MonoAudio audio = readMonoAudio(file);
             audioSeconds += audio.getDurationSeconds();
             transcription->run(file, audio);
+            documents.finishSource(file);
         }
     } catch (const TranscriptionStopped& timeout) {
         leaveAtOnce(status, timeout);

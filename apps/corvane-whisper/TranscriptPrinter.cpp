@@ -4,7 +4,8 @@
 
 #include <unistd.h>
 
-#include <nlohmann/json.hpp>
+#include "TranscriptDocuments.h"
+#include "TranscriptFormats.h"
 
 namespace corvane::cli {
 
@@ -36,28 +37,13 @@ std::string formatTextLine(const WindowSchedule::Window& window, const std::stri
     return formatWindowTimes(window) + "  " + trimText(text);
 }
 
-std::string formatJsonLine(const std::string& file, const WindowSchedule::Window& window,
-                           const Transcription& transcription, bool sayFinal)
-{
-    nlohmann::ordered_json line;
-    line["file"] = file;
-    line["start"] = window.getStartSeconds();
-    line["end"] = window.getEndSeconds();
-    line["text"] = trimText(transcription.text);
-    line["processingTime"] = transcription.processingTimeMs;
-    if (!transcription.language.empty()) {
-        line["language"] = transcription.language;
-        line["languageProbability"] = std::round(transcription.languageProbability * 1000.0) / 1000.0;
-    }
-    if (sayFinal)
-        line["final"] = transcription.final;
-    if (!transcription.final)
-        line["stableText"] = trimText(transcription.stableText);
-    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
-TranscriptPrinter::TranscriptPrinter(std::FILE* stream, bool json, bool interim)
-    : stream(stream), json(json), interim(interim), terminal(::isatty(::fileno(stream)) == 1)
+TranscriptPrinter::TranscriptPrinter(std::FILE* out, bool asJson, TranscriptDocuments* kept, bool withInterim)
+    : stream(out),
+      json(asJson),
+      lines(kept == nullptr || !kept->writesToStream()),
+      documents(kept),
+      interim(withInterim),
+      terminal(::isatty(::fileno(out)) == 1)
 {
 }
 
@@ -66,10 +52,17 @@ void TranscriptPrinter::print(const std::string& file, const WindowSchedule::Win
 {
     if (!transcription.final && !showsInterim())
         return;
+    TimedUtterance utterance = timeUtterance(window, transcription);
+    if (transcription.final && documents != nullptr && documents->active())
+        documents->add(utterance);
+    if (!lines)
+        return;
     std::string line;
     if (json) {
         // With interim text every line says which it is, finals included.
-        line = formatJsonLine(file, window, transcription, interim) + '\n';
+        if (interim)
+            utterance.final = transcription.final;
+        line = formatJsonUtterance(file, utterance) + '\n';
     } else {
         // On a terminal: back to the start of the line, clear it, and write
         // interim text dimmed, without ending the line.

@@ -7,10 +7,29 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <corvane/core/CVAny.h>
 
 namespace corvane::cli {
+
+/// A word of a segment, with the node's "wordTimestamps".
+struct TranscribedWord {
+    std::string text;
+    std::uint64_t start = 0; ///< the node's absolute 16 kHz sample indices
+    std::uint64_t end = 0;
+    double probability = 0.0;
+};
+
+/// A segment whisper.cpp recognised in a window.
+struct TranscribedSegment {
+    std::string text;
+    std::uint64_t start = 0; ///< the node's absolute 16 kHz sample indices
+    std::uint64_t end = 0;
+    double probability = 0.0;
+    double noSpeechProbability = 0.0;
+    std::vector<TranscribedWord> words;
+};
 
 /// The data of one "transcribed", "partialTranscription" or
 /// "transcriptionFailed" event.
@@ -20,6 +39,8 @@ struct Transcription {
     /// The window transcribed, in the node's absolute 16 kHz sample indices.
     std::uint64_t start = 0;
     std::uint64_t end = 0;
+    std::vector<TranscribedSegment> segments;
+    bool withWords = false; ///< the segments carry their words
     /// False for interim text of an utterance still under way.
     bool final = true;
     std::string stableText{};

@@ -7,6 +7,7 @@
 #include <corvane/core/Logger.h>
 
 #include "ModelLocation.h"
+#include "RecognisedSegments.h"
 #include "WhisperModelCheck.h"
 #include "TranscriptionWindow.h"
 
@@ -120,9 +121,11 @@ void ModelSlot::keepOptions(ModelOptions options)
 }
 
 bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint32_t paddedCount,
-                               const RecognitionOptions& options, std::string& text)
+                               const RecognitionOptions& options, Transcription& result)
 {
-    text.clear();
+    result.text.clear();
+    result.segments.clear();
+    result.withWords = slot.words;
     // Whisper hallucinates words ("you") from digital silence; a window with
     // no signal at all has nothing to say.
     if (!hasSignal(samples, sampleCount)) {
@@ -130,6 +133,8 @@ bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint3
         return true;
     }
 
+    slot.wholeWindow.setWhole(sampleCount);
+    const SpeechTimeline* timeline = &slot.wholeWindow;
     if (VoiceActivityDetector* detector = slot.detector.get()) {
         switch (detector->extractSpeech(samples, sampleCount, kMinimumRunSamples)) {
         case VoiceActivityDetector::Outcome::NoSpeech:
@@ -138,6 +143,7 @@ bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint3
         case VoiceActivityDetector::Outcome::Speech:
             samples = detector->speech().data();
             paddedCount = static_cast<uint32_t>(detector->speech().size());
+            timeline = &detector->timeline();
             Logger::debug("[WhisperSTTNode] Voice activity: " + std::to_string(detector->spanCount()) +
                           " speech segments, " + std::to_string(paddedCount) + " samples to transcribe.");
             break;
@@ -172,9 +178,10 @@ bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint3
         return false;
     }
 
-    const int segments = whisper_full_n_segments(context);
-    for (int segment = 0; segment < segments; ++segment)
-        text += whisper_full_get_segment_text(context, segment);
+    slot.tokenTiming.time(context, samples, paddedCount, params.thold_pt, params.thold_ptsum);
+    readSegments(context, slot.tokenTiming, *timeline, slot.words, result.segments);
+    for (const TranscribedSegment& segment : result.segments)
+        result.text += segment.text;
     return true;
 }
 

@@ -12,6 +12,9 @@
 #include "DecodingSettings.h"
 #include "LanguageChoice.h"
 #include "PhraseGrammar.h"
+#include "SpeechTimeline.h"
+#include "TokenTiming.h"
+#include "Transcription.h"
 #include "VoiceActivityDetector.h"
 
 namespace corvane::extensions::whisper {
@@ -83,18 +86,21 @@ public:
     void setFullRun(FullRun run) noexcept { fullRun = run; }
     PhraseGrammar& grammar() noexcept { return phraseGrammar; }
     LanguageChoice& language() noexcept { return languageChoice; }
+    /// Whether results carry each segment's words ("wordTimestamps").
+    bool& wordTimestamps() noexcept { return words; }
 
     /// One recognition, holding the lock from beginRun() until end() or its
     /// destruction. A load waits for it; another run cannot start meanwhile.
     class Run {
     public:
         bool hasModel() const noexcept { return slot.whisperContext != nullptr; }
-        /// Text of `sampleCount` samples (padded with silence to paddedCount):
-        /// empty, without running the model, when no sample reaches -60 dBFS
-        /// or, with voice-activity detection, when there is no speech. False
-        /// when whisper.cpp fails or the run was aborted.
+        /// Text and segments of `sampleCount` samples (padded with silence
+        /// to paddedCount), the segments' times as offsets from the first
+        /// sample: empty, without running the model, when no sample reaches
+        /// -60 dBFS or, with voice-activity detection, when there is no
+        /// speech. False when whisper.cpp fails or the run was aborted.
         bool recognise(const float* samples, uint32_t sampleCount, uint32_t paddedCount,
-                       const RecognitionOptions& options, std::string& text);
+                       const RecognitionOptions& options, Transcription& result);
         void end() { lock.unlock(); }
         /// What whisper.cpp said when recognise() last failed.
         const std::string& failure() const noexcept { return failed; }
@@ -131,6 +137,10 @@ private:
     std::unique_ptr<whisper_context, WhisperContextDeleter> whisperContext;
     std::unique_ptr<VoiceActivityDetector> detector;
     FullRun fullRun = &whisper_full;
+    bool words = false;
+    /// A run's timeline without voice-activity detection: the window itself.
+    SpeechTimeline wholeWindow;
+    TokenTiming tokenTiming;
     std::atomic<bool> ready{false};
 };
 

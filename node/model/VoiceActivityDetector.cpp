@@ -17,9 +17,10 @@ int32_t centisecondsToSamples(float centiseconds)
 } // namespace
 
 void joinSpeech(const float* samples, int32_t sampleCount, const std::vector<SpeechSpan>& spans,
-                int32_t overlapSamples, int32_t gapSamples, std::vector<float>& joined)
+                int32_t overlapSamples, int32_t gapSamples, std::vector<float>& joined, SpeechTimeline& timeline)
 {
     joined.clear();
+    timeline.clear();
     if (sampleCount <= 0)
         return;
     const int32_t lastSample = sampleCount - 1;
@@ -39,6 +40,7 @@ void joinSpeech(const float* samples, int32_t sampleCount, const std::vector<Spe
         const std::size_t gap = last ? 0 : static_cast<std::size_t>(gapSamples);
         joined.resize(offset + length + gap, 0.0f);
         std::memcpy(joined.data() + offset, samples + start, length * sizeof(float));
+        timeline.add({static_cast<int64_t>(offset), start, static_cast<int64_t>(length)});
         offset += length + gap;
     }
     joined.resize(offset);
@@ -88,7 +90,7 @@ VoiceActivityDetector::Outcome VoiceActivityDetector::extractSpeech(const float*
     whisper_vad_free_segments(segments);
 
     const auto overlap = static_cast<int32_t>(params.samples_overlap * WHISPER_SAMPLE_RATE);
-    joinSpeech(samples, count, spans, overlap, kGapSamples, joined);
+    joinSpeech(samples, count, spans, overlap, kGapSamples, joined, origins);
     if (joined.empty())
         return Outcome::NoSpeech;
     if (joined.size() < minimumLength)

@@ -7,6 +7,8 @@
 
 #include <whisper.h>
 
+#include "SpeechTimeline.h"
+
 namespace corvane::extensions::whisper {
 
 /// Frees a whisper.cpp voice-activity context.
@@ -25,9 +27,10 @@ struct SpeechSpan {
 /// `overlapSamples` of audio after it (not after the last one), spans are
 /// separated by `gapSamples` of silence, and no span reaches the window's last
 /// sample. `joined` is resized to the result (it keeps its capacity); an empty
-/// result means nothing was left to transcribe.
+/// result means nothing was left to transcribe. `timeline` receives where
+/// each joined stretch came from.
 void joinSpeech(const float* samples, int32_t sampleCount, const std::vector<SpeechSpan>& spans,
-                int32_t overlapSamples, int32_t gapSamples, std::vector<float>& joined);
+                int32_t overlapSamples, int32_t gapSamples, std::vector<float>& joined, SpeechTimeline& timeline);
 
 /// The Silero voice-activity model and the buffers its runs need.
 ///
@@ -53,6 +56,8 @@ public:
 
     /// The joined speech of the last run that found some.
     const std::vector<float>& speech() const noexcept { return joined; }
+    /// Where the joined speech came from in the window.
+    const SpeechTimeline& timeline() const noexcept { return origins; }
     /// How many speech spans the last run found.
     std::size_t spanCount() const noexcept { return spans.size(); }
 
@@ -63,6 +68,7 @@ private:
     whisper_vad_params params;
     std::vector<SpeechSpan> spans;
     std::vector<float> joined;
+    SpeechTimeline origins;
 };
 
 } // namespace corvane::extensions::whisper

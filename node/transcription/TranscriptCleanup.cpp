@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <vector>
 
 namespace corvane::extensions::whisper {
 
@@ -27,7 +28,10 @@ char closerOf(char opener)
     }
 }
 
-std::string removeAnnotations(const std::string& text)
+/// Calls keep(i) for the index of every byte of `text` outside annotations,
+/// in order.
+template <typename Keep>
+void forEachUnannotated(const std::string& text, Keep keep)
 {
     // An opening character with no closer anywhere after it stays; knowing the
     // last closer of each kind up front turns that into an O(1) test, so a
@@ -37,8 +41,6 @@ std::string removeAnnotations(const std::string& text)
         return lastCloser[closer == ']' ? 0 : closer == ')' ? 1 : 2];
     };
 
-    std::string out;
-    out.reserve(text.size());
     std::size_t i = 0;
     while (i < text.size()) {
         const char closer = closerOf(text[i]);
@@ -49,9 +51,16 @@ std::string removeAnnotations(const std::string& text)
                 continue;
             }
         }
-        out.push_back(text[i]);
+        keep(i);
         ++i;
     }
+}
+
+std::string removeAnnotations(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    forEachUnannotated(text, [&](std::size_t i) { out.push_back(text[i]); });
     return out;
 }
 
@@ -99,7 +108,44 @@ std::string collapseWhiteSpace(const std::string& text)
     return out;
 }
 
+/// Cleans words by what the rule keeps of the text they make up together, so
+/// that an annotation spread over several words goes with all of them.
+void cleanWords(std::vector<TranscribedWord>& words)
+{
+    std::string joined;
+    for (const TranscribedWord& word : words)
+        joined += word.text;
+    std::vector<bool> kept(joined.size(), false);
+    forEachUnannotated(joined, [&](std::size_t i) { kept[i] = true; });
+    for (std::size_t i = 0; i < joined.size(); ++i)
+        if (kept[i] && isMusicNoteAt(joined, i))
+            kept[i] = kept[i + 1] = kept[i + 2] = false;
+
+    std::size_t offset = 0;
+    std::vector<TranscribedWord> cleaned;
+    for (TranscribedWord& word : words) {
+        std::string part;
+        for (std::size_t i = offset; i < offset + word.text.size(); ++i)
+            if (kept[i])
+                part.push_back(joined[i]);
+        offset += word.text.size();
+        word.text = cleanTranscription(part);
+        if (!word.text.empty())
+            cleaned.push_back(std::move(word));
+    }
+    words = std::move(cleaned);
+}
+
 } // namespace
+
+void cleanSegments(std::vector<TranscribedSegment>& segments)
+{
+    std::erase_if(segments, [](TranscribedSegment& segment) {
+        segment.text = cleanTranscription(segment.text);
+        cleanWords(segment.words);
+        return segment.text.empty();
+    });
+}
 
 std::string cleanTranscription(const std::string& text)
 {

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "Transcription.h"
 
 namespace corvane::extensions::whisper {
 
@@ -22,5 +25,11 @@ namespace corvane::extensions::whisper {
 /// without std::regex, whose recursive matcher overflows the stack on runs of a
 /// few tens of thousands of characters.
 std::string cleanTranscription(const std::string& text);
+
+/// Cleans each segment's text by the same rule, and its words by what the
+/// rule keeps of the segment's words together (an annotation spread over
+/// several words goes with all of them); segments and words left without
+/// speech are dropped.
+void cleanSegments(std::vector<TranscribedSegment>& segments);
 
 } // namespace corvane::extensions::whisper

@@ -184,12 +184,12 @@ bool TranscriptionWorker::servePartial()
     lastUrgencyCheck = now;
     Logger::debug("[WhisperSTTNode] Interim run of the utterance [" + std::to_string(open->start) + ", " +
                   std::to_string(open->end) + ").");
-    PartialTranscription result;
-    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, options, result.text))
+    Transcription interim;
+    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, options, interim))
         return true;
     recogniser.end();
-    if (cleanAnnotations)
-        result.text = cleanTranscription(result.text);
+    PartialTranscription result;
+    result.text = cleanAnnotations ? cleanTranscription(interim.text) : interim.text;
     if (result.text.empty())
         return true;
     result.stableText = stable.update(result.text);
@@ -240,12 +240,14 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
                         describeWindow(window.firstIndex, window.endIndex) + ".");
 
     Transcription result;
-    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, {}, result.text)) {
+    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, {}, result)) {
         fail("whisper.cpp failed to process the audio: " + recogniser.failure());
         return;
     }
-    if (cleanAnnotations)
+    if (cleanAnnotations) {
         result.text = cleanTranscription(result.text);
+        cleanSegments(result.segments);
+    }
     result.language = recogniser.detectedLanguage();
     result.languageProbability = recogniser.detectedLanguageProbability();
     recogniser.end();
@@ -262,6 +264,7 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
     result.processingTimeMs = static_cast<int32_t>(processingTime);
     result.start = absoluteIndexNear(total, window.firstIndex);
     result.end = absoluteIndexNear(total, window.endIndex);
+    placeSegmentsAt(result.start, result.segments);
     if (deliveries.final)
         deliveries.final(result);
 }

@@ -27,6 +27,7 @@
 #include "NodeUtterances.h"
 #include "ProgramRun.h"
 #include "TestModels.h"
+#include "TranscriptFormats.h"
 #include "TranscriptPrinter.h"
 #include "WindowSchedule.h"
 
@@ -72,10 +73,43 @@ TEST(WindowSchedule, WindowsAreContiguousInNodeSamplesAndNeverLongerThanTheNodeK
 TEST(OutputFormat, TextAndJsonLines)
 {
     EXPECT_EQ(formatTimestamp(59.9996), "01:00.000");
-    EXPECT_EQ(formatJsonLine("a b.wav", {0, 40000}, {" hi \"there\"", 812}),
-              R"({"file":"a b.wav","start":0.0,"end":2.5,"text":"hi \"there\"","processingTime":812})");
+    Transcription said{" hi \"there\"", 812, 1000, 41000, {{" hi", 1800, 9000, 0.5, 0.25, {{" hi", 1800, 9000, 0.5}}}}, true};
+    EXPECT_EQ(formatJsonUtterance("a b.wav", timeUtterance({0, 40000}, said)),
+              R"({"file":"a b.wav","start":0.0,"end":2.5,"text":"hi \"there\"","processingTime":812,)"
+              R"("segments":[{"start":0.05,"end":0.5,"text":"hi","probability":0.5,"noSpeechProbability":0.25,)"
+              R"("words":[{"text":"hi","start":0.05,"end":0.5,"probability":0.5}]}]})");
     // A token boundary can fall inside a UTF-8 sequence.
-    EXPECT_TRUE(nlohmann::json::accept(formatJsonLine("f.wav", {0, 16000}, {"caf\xc3", 1})));
+    EXPECT_TRUE(nlohmann::json::accept(formatJsonUtterance("f.wav", timeUtterance({0, 16000}, {"caf\xc3", 1, 0, 0, {}, false}))));
+    EXPECT_EQ(formatSrt({{0, 5, "caf\xc3"}}), "1\n00:00:00,000 --> 00:00:00,005\ncaf\xEF\xBF\xBD\n\n");
+}
+
+std::string expectedFile(const std::string& name)
+{
+    std::ifstream in(std::string(CORVANE_SOURCE_DIR) + "/tests/apps/expected/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Two utterances, the second an hour in: a segment that starts before the
+// previous one ends, text that needs escaping in WebVTT, 30 characters of
+// 32 bytes, and a segment cut into lines of at most 30 by its words.
+TEST(OutputFormat, SubtitlesAreExactlyTheHandWrittenFiles)
+{
+    TimedSegment american{"And so my fellow Americans ask not what your country can do for you", 3725.33, 3728.9, 0.9, 0.1, {}};
+    const std::vector<std::pair<const char*, double>> words{
+        {"And", 5.33}, {"so", 5.45}, {"my", 5.8}, {"fellow", 5.95}, {"Americans", 6.4}, {"ask", 7.3}, {"not", 7.6},
+        {"what", 7.9}, {"your", 8.0}, {"country", 8.1}, {"can", 8.4}, {"do", 8.5}, {"for", 8.6}, {"you", 8.7}};
+    for (std::size_t i = 0; i < words.size(); ++i)
+        american.words.push_back({words[i].first, 3720 + words[i].second,
+                                  3720 + (i + 1 < words.size() ? words[i + 1].second : 8.9) - (i == 5 ? 0.05 : 0), 0.9});
+    const std::vector<TimedUtterance> stream{
+        {"", 0.0, 4.2, 100, {{"Caf\u00e9 au lait, s'il vous pla\u00eet.", 0.33, 2.1, 0.8, 0.1, {}},
+                             {"Tom & Jerry <3", 2.05, 3.4, 0.7, 0.2, {}}}, false},
+        {"", 3725.0, 3729.0, 100, {american}, true},
+    };
+    EXPECT_EQ(formatDocument(OutputFormat::Srt, "x", stream, 0), expectedFile("short-stream.srt"));
+    EXPECT_EQ(formatDocument(OutputFormat::Vtt, "x", stream, 30), expectedFile("short-stream-30.vtt"));
+    EXPECT_EQ(formatDocument(OutputFormat::Tsv, "x", {stream[0]}, 0),
+              "start\tend\ttext\n330\t2100\tCaf\u00e9 au lait, s'il vous pla\u00eet.\n2100\t3400\tTom & Jerry <3\n");
 }
 
 /// Records what consume() receives into storage made up front, counting the
@@ -202,6 +236,10 @@ TEST(CliProgram, EachFailureExitsWithItsMessageAndNoCoreDump)
         {{"transcribe", "--model", absent, speech}, 1, "model file not found: " + absent},
         {{"transcribe", "--no-gpu", "--model", notAModel, speech}, 1, "cannot load the model " + notAModel},
         {{"--extension", absent, "transcribe", speech}, 1, "Cannot load extension library"},
+        {{"transcribe", "--output-format", "srt", "--output-dir", garbage, speech}, 1,
+         "cannot write to the output folder " + garbage + ": Not a directory"},
+        {{"transcribe", "--output-format", "vtt", "--output-dir", "/proc/self", speech}, 1,
+         "cannot write to the output folder /proc/self: "},
     };
     // Only where no model is installed: any of these becomes the default or its stand-in.
     const bool modelInstalled = std::ranges::any_of(
@@ -217,6 +255,9 @@ TEST(CliProgram, EachFailureExitsWithItsMessageAndNoCoreDump)
         EXPECT_EQ(run.exitCode, exitCode) << run.err;
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("corvane-whisper: error: " + message), std::string::npos) << run.err;
+        if (message.find("output folder") != std::string::npos) { // refused before whisper.cpp logs anything
+            EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line: " << run.err;
+        }
     }
 }
 
@@ -265,13 +306,35 @@ TEST(CliTranscribe, OneNodeTranscribesFilesOfDifferentRatesAndChannelCountsInCon
     std::size_t i = 0;
     for (std::string line; std::getline(lines, line); ++i) {
         const Json window = Json::parse(line);
-        EXPECT_EQ(window.size(), 5u) << line;
+        EXPECT_EQ(window.size(), 6u) << line;
         EXPECT_TRUE(window.at("text").is_string() && window.at("processingTime").is_number_integer()) << line;
         EXPECT_EQ(window.at("file"), i < 2 ? speech : stereo) << line;
         EXPECT_EQ(window.at("start"), i % 2 == 0 ? 0.0 : 2.0) << line;
         EXPECT_NEAR(window.at("end").get<double>(), i % 2 == 0 ? 2.0 : duration, 0.02) << line;
     }
     EXPECT_EQ(i, 4u) << run.out;
+}
+
+// The weight-less model recognises nothing, so the documents are empty ones.
+TEST(CliTranscribe, DocumentsAreNamedAfterEachInputInTheOutputFolder)
+{
+    const std::string speech = temporaryFile("talk \u00f1and\u00fa.wav");
+    const auto folder = std::filesystem::path(temporaryFile("documents"));
+    std::filesystem::remove_all(folder);
+    if (runProgram({"espeak-ng", "-w", speech, "Subtitles for everyone."}).exitCode != 0)
+        GTEST_SKIP() << "needs espeak-ng to make speech to transcribe";
+    const ProgramRun run = runCli(withTestModel({"--output-format", "srt,vtt", "--output-format", "json",
+                                                 "--output-dir", folder.string(), speech}));
+    ASSERT_TRUE(run.succeeded()) << run.describe();
+    std::set<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        written.insert(entry.path().filename().string());
+    EXPECT_EQ(written, (std::set<std::string>{"talk \u00f1and\u00fa.srt", "talk \u00f1and\u00fa.vtt",
+                                              "talk \u00f1and\u00fa.json"}));
+    std::ifstream vtt(folder / "talk \u00f1and\u00fa.vtt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(vtt), {}), "WEBVTT\n\n");
+    std::ifstream json(folder / "talk \u00f1and\u00fa.json");
+    EXPECT_EQ(Json::parse(json).at("file"), speech);
 }
 
 TEST(CliTranscribe, WithoutFilesItTranscribesWhisperCppsSampleAsTextLines)
@@ -290,6 +353,36 @@ TEST(CliRealModel, JfkSaysAskNotWhatYourCountryCanDoForYou)
     const ProgramRun run = runCli({"transcribe", "--model", model, "--no-gpu", "--threads", "2", "--step", "30", jfk});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(std::regex_replace(run.out, std::regex("[^a-zA-Z]+"), " ").find("ask not what your country can do for you"),
+              std::string::npos) << run.out;
+}
+
+// Cues of at most 20 characters, cut at words, in order and never overlapping.
+TEST(CliRealModel, JfkAsSubtitlesOnStdout)
+{
+    const std::string model = sharedFile("models/ggml-tiny.en.bin"), jfk = sharedFile("audio/jfk.wav");
+    if (model.empty() || jfk.empty())
+        GTEST_SKIP() << "needs models/ggml-tiny.en.bin and audio/jfk.wav in " << CORVANE_SHARED_DIR;
+    const ProgramRun run = runCli({"transcribe", "--model", model, "--no-gpu", "--threads", "2", "--output-format",
+                                   "srt", "--max-line-length", "20", jfk});
+    ASSERT_TRUE(run.succeeded()) << run.describe();
+    const std::regex cue(R"((\d+)\n(\d\d):(\d\d):(\d\d),(\d{3}) --> (\d\d):(\d\d):(\d\d),(\d{3})\n([^\n]{1,20})\n\n)");
+    long long previousEnd = 0, cues = 0;
+    std::string rest = run.out, words;
+    for (std::smatch match; std::regex_search(rest, match, cue, std::regex_constants::match_continuous);
+         rest = match.suffix()) {
+        const auto ms = [&](int at) {
+            return ((std::stoll(match[at]) * 60 + std::stoll(match[at + 1])) * 60 + std::stoll(match[at + 2])) * 1000 +
+                   std::stoll(match[at + 3]);
+        };
+        EXPECT_EQ(std::stoll(match[1]), ++cues);
+        EXPECT_LE(previousEnd, ms(2)) << match[0];
+        EXPECT_LT(ms(2), ms(6)) << match[0];
+        previousEnd = ms(6);
+        words += match[10].str() + " ";
+    }
+    EXPECT_EQ(rest, "") << run.out;
+    EXPECT_GE(cues, 4);
+    EXPECT_NE(std::regex_replace(words, std::regex("[^a-zA-Z]+"), " ").find("ask not what your country can do for you"),
               std::string::npos) << run.out;
 }
 

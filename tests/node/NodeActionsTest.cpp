@@ -196,6 +196,8 @@ TEST(NodeTexts, EveryTextIsExact)
         R"(events.partialTranscription.data.start: "First sample of the utterance (16 kHz, absolute)." | "start" | "int")",
         R"(events.partialTranscription.data.text: "The interim text of the utterance so far." | "text" | "string")",
         R"(configuration.utterancePauseMs: "With autoTranscribe: the pause, in milliseconds, that ends an utterance (50 to 5000). Default: 300." | true | "utterancePauseMs" | "int")",
+        R"(configuration.wordTimestamps: "Give each segment of transcribed its words (whisper's tokens joined at leading spaces; punctuation stays with its word), each with text, start, end and probability. Default: false." | true | "wordTimestamps" | "boolean")",
+        R"(events.transcribed.data.segments: "The recognised segments, keyed by their zero-padded position (\"000\", \"001\", ...) so that the map iterates in order. Each has text (cleaned as text is), start and end (16 kHz sample indices, absolute; never in the silence that pads a short window), probability (the mean probability of its text tokens), noSpeechProbability and, with wordTimestamps, words, keyed the same way: text, start, end and probability of each word." | "segments" | "map")",
         R"(configuration.flashAttention: "Use flash attention in whisper.cpp for every model load, including loadModel. On a CPU it roughly halves the time of a run. Default: false." | true | "flashAttention" | "boolean")",
         R"(events.modelLoadFailed.data.error: "Failure reason." | "error" | "string")",
         R"(events.modelLoadFailed.data.modelPath: "Path of the model that failed." | "modelPath" | "string")",

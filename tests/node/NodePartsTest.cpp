@@ -5,6 +5,7 @@
 #include "SampleRingBuffer.h"
 #include "StableText.h"
 #include "TranscriptCleanup.h"
+#include "TranscriptionEvent.h"
 #include "TranscriptionWindow.h"
 
 #include <gtest/gtest.h>
@@ -200,6 +201,47 @@ TEST(CleanTranscription, DropsAnnotationsAndKeepsSpeech)
 }
 
 // Far past where std::regex overflows an 8 MiB stack (about 26k bytes).
+// An annotation over several words goes with all of them; a segment left
+// without speech goes.
+TEST(CleanTranscription, SegmentsAndTheirWordsByTheSameRule)
+{
+    auto word = [](const char* text) { return TranscribedWord{text, 0, 0, 0.5f}; };
+    std::vector<TranscribedSegment> segments{
+        {" [BLANK_AUDIO]", 0, 10, 0.9f, 0.1f, {word(" [BL"), word("ANK_AUDIO]")}},
+        {" So (upbeat music) \u266A yes.", 20, 30, 0.8f, 0.2f,
+         {word(" So"), word(" (upbeat"), word(" music)"), word(" \u266A"), word(" yes.")}},
+    };
+    cleanSegments(segments);
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_EQ(segments[0].text, " So yes.");
+    std::vector<std::string> words;
+    for (const TranscribedWord& kept : segments[0].words)
+        words.push_back(kept.text);
+    EXPECT_EQ(words, (std::vector<std::string>{" So", " yes."}));
+}
+
+TEST(TranscribedEvent, SegmentsAndWordsAreMapsKeyedInOrder)
+{
+    using corvane::CVAny, corvane::CVAnyMap;
+    Transcription result{" a b", 12, 1000, 5000, {}, true};
+    result.segments.resize(1001, {" a", 1100, 1900, 0.75f, 0.25f, {{" a", 1100, 1500, 0.5f}}});
+    const CVAnyMap data = makeTranscribedEventData(result);
+    const CVAnyMap segments = data.at("segments").asMap();
+    ASSERT_EQ(segments.size(), 1001u);
+    EXPECT_EQ(segments.begin()->first, "0000") << "one width for all, so that the keys sort in order";
+    EXPECT_EQ(std::prev(segments.end())->first, "1000");
+    EXPECT_EQ(segments.at("0007").asMap().at("words"),
+              CVAny(CVAnyMap{{"000", CVAnyMap{{"text", " a"}, {"start", 1100}, {"end", 1500}, {"probability", 0.5}}}}));
+    result.segments.resize(2);
+    result.withWords = false;
+    EXPECT_EQ(makeTranscribedEventData(result),
+              (CVAnyMap{{"text", " a b"}, {"processingTime", 12}, {"start", 1000}, {"end", 5000},
+                        {"segments", CVAnyMap{{"000", CVAnyMap{{"text", " a"}, {"start", 1100}, {"end", 1900},
+                                                               {"probability", 0.75}, {"noSpeechProbability", 0.25}}},
+                                              {"001", CVAnyMap{{"text", " a"}, {"start", 1100}, {"end", 1900},
+                                                               {"probability", 0.75}, {"noSpeechProbability", 0.25}}}}}}));
+}
+
 TEST(CleanTranscription, SurvivesHostileLongTexts)
 {
     constexpr std::size_t megabyte = 1 << 20;

@@ -41,7 +41,7 @@ TEST_F(NodeTranscription, WindowsArePaddedCutOrDroppedAndEachRunEndsInOneEvent)
     ASSERT_TRUE(node->callAction("transcribe", {}).isOk());
     ASSERT_TRUE(events->waitFor("transcribed", 1));
     const CVAnyMap& data = events->named("transcribed").at(0).data.asMap();
-    EXPECT_TRUE(data.size() == 4 && data.at("text").isString());
+    EXPECT_TRUE(data.size() == 5 && data.at("text").isString() && data.at("segments").asMap().empty());
     EXPECT_EQ(data.at("start").asInteger(), 0);
     EXPECT_EQ(data.at("end").asInteger(), 8000) << "the window, not its padding";
     EXPECT_TRUE(std::regex_match(log.texts(kStartLine).at(0), std::regex(R"(\S+ timestamp=\d+)")));
@@ -150,26 +150,61 @@ TEST_F(NodeTranscription, ASlowLogSinkCannotLetNewAudioIntoTheRunsWindow)
 }
 
 // Real speech through a real model, at 48 kHz so that it goes through the
-// resampler; skips without ../shared or sox.
-TEST(NodeRealModel, TranscribesJfkAt48Kilohertz)
+// resampler, 3 s into the stream; skips without ../shared or sox. jfk.wav's
+// speech runs from 0.33 s to 10.35 s, its "ask" from 8.19 s; after 10.6 s
+// its noise rises to the level of speech, so that is left out.
+TEST(NodeRealModel, TranscribesJfkAt48KilohertzWithItsTimesInTheStream)
 {
     const std::string model = realTinyModel(), speech = sharedFile("audio/jfk.wav");
     const std::string converted = std::string(CORVANE_TEST_DATA_DIR) + "/jfk-48k.f32";
     if (model.empty() || speech.empty() ||
-        std::system(("sox -D '" + speech + "' -t f32 -r 48000 -c 1 '" + converted + "'").c_str()) != 0)
+        std::system(("sox -D '" + speech + "' -t f32 -r 48000 -c 1 '" + converted + "' trim 0 10.6 pad 3 1").c_str()) != 0)
         GTEST_SKIP() << "needs ../shared/models/ggml-tiny.en.bin, ../shared/audio/jfk.wav and sox";
     std::ifstream file(converted, std::ios::binary | std::ios::ate);
     std::vector<float> audio(static_cast<std::size_t>(file.tellg()) / sizeof(float));
     file.seekg(0).read(reinterpret_cast<char*>(audio.data()), static_cast<std::streamsize>(audio.size() * sizeof(float)));
 
-    WhisperSTTNode node(CVAnyMap{{"modelPath", model}, {"useGPU", false}});
+    WhisperSTTNode node(CVAnyMap{{"modelPath", model}, {"useGPU", false}, {"wordTimestamps", true}});
+    std::vector<extensions::whisper::Transcription> typed;
+    node.setTranscriptionCallback([&](const extensions::whisper::Transcription& result) { typed.push_back(result); });
     EventRecorder events(node);
     feed(node, audio, 48000.0, 480);
-    ASSERT_TRUE(node.callAction("transcribe", {}).isOk());
-    ASSERT_TRUE(events.waitFor("transcribed", 1));
-    const std::string text = events.named("transcribed").at(0).data.asMap().at("text").asString();
-    EXPECT_NE(std::regex_replace(text, std::regex("[^a-zA-Z]+"), " ").find("ask not what your country can do for you"),
-              std::string::npos) << text;
+    const auto at = [](double seconds) { return static_cast<int>(seconds * 16000); };
+    // The middle of the stream; then 0.8 s of it, which the run pads to 1.06 s.
+    std::size_t served = 0;
+    for (const auto& [start, end] : {std::pair{at(2), at(14)}, std::pair{at(11.1), at(11.9)}}) {
+        ASSERT_TRUE(node.callAction("transcribe", {{"start", start}, {"end", end}}).isOk());
+        ASSERT_TRUE(events.waitFor("transcribed", ++served));
+    }
+    const CVAnyMap whole = events.named("transcribed").at(0).data.asMap();
+    EXPECT_NE(std::regex_replace(whole.at("text").asString(), std::regex("[^a-zA-Z]+"), " ")
+                  .find("ask not what your country can do for you"), std::string::npos) << whole.at("text").toString();
+
+    const CVAnyMap segments = whole.at("segments").asMap();
+    ASSERT_FALSE(segments.empty());
+    ASSERT_EQ(typed.size(), 2u) << "the typed callback sees every result";
+    ASSERT_EQ(typed[0].segments.size(), segments.size());
+    const auto time = [](const CVAny& value, const char* key) { return value.asMap().at(key).asInteger(); };
+    EXPECT_NEAR(time(segments.begin()->second, "start"), at(3.33), at(0.3));
+    EXPECT_NEAR(time(std::prev(segments.end())->second, "end"), at(13.35), at(0.3));
+    long long previous = at(2);
+    for (const auto& [key, segment] : segments) {
+        EXPECT_LE(previous, time(segment, "start")) << key;
+        EXPECT_EQ(time(segment, "start"), static_cast<long long>(typed[0].segments.at(std::stoul(key)).start));
+        previous = time(segment, "end");
+        for (const auto& [position, word] : segment.asMap().at("words").asMap()) {
+            if (word.asMap().at("text").asString() == " ask" && time(word, "start") > at(10)) {
+                EXPECT_NEAR(time(word, "start"), at(11.19), at(0.2)) << "the second \"ask\"";
+            }
+        }
+    }
+    EXPECT_LE(previous, at(14));
+
+    for (const auto& segment : typed.at(1).segments) {
+        EXPECT_LE(segment.end, static_cast<uint64_t>(at(11.9))) << "never in the padding";
+        for (const auto& word : segment.words)
+            EXPECT_LE(word.end, static_cast<uint64_t>(at(11.9)));
+    }
 }
 
 } // namespace

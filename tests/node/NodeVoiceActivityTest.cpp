@@ -41,28 +41,41 @@ TEST(NodeFlashAttention, TheKeyIsDescribedAndReachesEveryModelLoad)
     whisper_log_set(nullptr, nullptr);
 }
 
-TEST(VoiceActivityJoin, SpeechIsJoinedTheWayWhisperCppJoinsIt)
+TEST(VoiceActivityJoin, SpeechIsJoinedTheWayWhisperCppJoinsItAndItsTimesMapBack)
 {
+    using extensions::whisper::SpeechTimeline;
     std::vector<float> window(100); // sample i holds i; no span includes sample 0
     std::iota(window.begin(), window.end(), 0.0f);
-    // Spans, then the joined samples: their values, -1 for inserted silence.
-    const std::vector<std::pair<std::vector<extensions::whisper::SpeechSpan>, std::vector<float>>> cases{
-        {{}, {}},
-        {{{10, 13}}, {10, 11, 12}},
+    // Spans, the joined samples (their values, -1 for inserted silence), then
+    // offsets into the joined audio with where they fall in the window as a
+    // start and as an end: silence between spans goes forward for a start and
+    // back for an end, and the padding after the last span is its end.
+    const struct {
+        std::vector<extensions::whisper::SpeechSpan> spans;
+        std::vector<float> joined;
+        std::vector<std::tuple<int, int, int>> times;
+    } cases[]{
+        {{}, {}, {{5, 0, 0}}},
+        {{{10, 13}}, {10, 11, 12}, {{0, 10, 10}, {2, 12, 12}, {40, 13, 13}}},
         // Every span but the last takes the overlap after it; a gap follows.
-        {{{10, 12}, {20, 22}}, {10, 11, 12, 13, -1, -1, 20, 21}},
+        {{{10, 12}, {20, 22}}, {10, 11, 12, 13, -1, -1, 20, 21}, {{3, 13, 13}, {5, 20, 14}, {7, 21, 21}, {9, 22, 22}}},
         // Nothing reaches the window's last sample, overlap included.
-        {{{95, 120}}, {95, 96, 97, 98}},
-        {{{90, 97}, {98, 140}}, {90, 91, 92, 93, 94, 95, 96, 97, 98, -1, -1, 98}},
+        {{{95, 120}}, {95, 96, 97, 98}, {{1, 96, 96}}},
+        {{{90, 97}, {98, 140}}, {90, 91, 92, 93, 94, 95, 96, 97, 98, -1, -1, 98}, {{10, 98, 99}, {11, 98, 98}}},
         // A span with nothing left in it adds nothing; the gap before it stays.
-        {{{10, 12}, {120, 130}}, {10, 11, 12, 13, -1, -1}},
+        {{{10, 12}, {120, 130}}, {10, 11, 12, 13, -1, -1}, {{5, 14, 14}}},
     };
     std::vector<float> joined;
-    for (const auto& [spans, expected] : cases) {
+    SpeechTimeline timeline;
+    for (const auto& [spans, expected, times] : cases) {
         SCOPED_TRACE(::testing::PrintToString(expected));
-        extensions::whisper::joinSpeech(window.data(), static_cast<int32_t>(window.size()), spans, 2, 2, joined);
+        extensions::whisper::joinSpeech(window.data(), static_cast<int32_t>(window.size()), spans, 2, 2, joined, timeline);
         std::replace(joined.begin(), joined.end(), 0.0f, -1.0f);
         EXPECT_EQ(joined, expected);
+        for (const auto& [offset, start, end] : times) {
+            EXPECT_EQ(timeline.toWindow(offset, SpeechTimeline::Edge::Start), start) << offset;
+            EXPECT_EQ(timeline.toWindow(offset, SpeechTimeline::Edge::End), end) << offset;
+        }
     }
 }
 
