@@ -104,6 +104,7 @@ NodeConfiguration applyConfiguration(const CVAnyMap& config, ModelSlot& model)
         }
     }
     model.language().configure(language, translate);
+    result.utterances.joinWaiting = language != "auto";
     return result;
 }
 

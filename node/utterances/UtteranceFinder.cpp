@@ -19,7 +19,7 @@ UtteranceFinder::UtteranceFinder(const AudioIntake& intake, const UtteranceSetti
     : intake(intake)
     , settings(settings)
     , endpointer(settings.maxSamples, settings.pauseSamples)
-    , queue(settings.maxSamples, true)
+    , queue(settings.maxSamples, settings.joinWaiting)
     , chunk(kChunkSamples)
 {
 }

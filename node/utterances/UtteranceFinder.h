@@ -20,6 +20,9 @@ struct UtteranceSettings {
     /// every partialInterval ("partialIntervalMs").
     bool partials = true;
     std::chrono::milliseconds partialInterval{1000};
+    /// Utterances that wait together go in one run, up to the maximum; not
+    /// when each is to have its language detected ("language" "auto").
+    bool joinWaiting = true;
     uint64_t pauseSamples = Endpointer::kDefaultPauseSamples; ///< "utterancePauseMs"
     uint64_t maxSamples = 320000;                             ///< "maxUtteranceSeconds"
 };

@@ -11,6 +11,9 @@
 #include <array>
 #include <cctype>
 #include <memory>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -107,6 +110,25 @@ TEST(ImportedBase, IsMultilingualAndDetectsTheLanguageSpoken)
         EXPECT_STREQ(whisper_lang_str(whisper_lang_auto_detect(context, 0, 2, nullptr)), language.c_str()) << text;
     }
     expectTranscribesJfk(model);
+
+    // Through the node: a file that changes language from one utterance to
+    // the next is detected utterance by utterance, and German comes out in
+    // English when asked.
+    const std::string german = temporaryFile("german.wav"), spanish = temporaryFile("spanish.wav"),
+                      gap = temporaryFile("gap.wav"), mixed = temporaryFile("mixed.wav");
+    ASSERT_TRUE(runProgram({"espeak-ng", "-v", "de", "-w", german, "Guten Morgen, ich möchte gerne eine Tasse Kaffee bestellen."}).succeeded() &&
+                runProgram({"espeak-ng", "-v", "es", "-w", spanish, "Buenos días, ¿dónde está la estación de tren?"}).succeeded() &&
+                runProgram({"sox", "-n", "-r", "22050", "-c", "1", gap, "trim", "0", "1"}).succeeded() &&
+                runProgram({"sox", german, gap, spanish, gap, mixed}).succeeded());
+    const ProgramRun detected = runCli({"transcribe", "--json", "--model", model, "--language", "auto", "--threads", "2", mixed});
+    ASSERT_TRUE(detected.succeeded()) << detected.describe();
+    std::istringstream lines(detected.out);
+    std::string languages;
+    for (std::string line; std::getline(lines, line);)
+        languages += nlohmann::json::parse(line).value("language", "?") + " ";
+    EXPECT_EQ(languages, "de es ") << detected.out;
+    const ProgramRun translated = runCli({"transcribe", "--model", model, "--language", "de", "--translate", "--threads", "2", german});
+    EXPECT_NE(translated.out.find("morning"), std::string::npos) << translated.describe();
 }
 
 } // namespace
