@@ -24,7 +24,9 @@ const std::map<std::string, Conversion> kNodeKeys{
     {"initializeModel", toBool}, {"useGPU", toBool}, {"vad", toBool}, {"singleSegment", toBool},
     {"suppressNonSpeechTokens", toBool}, {"suppressNonSpeechAnnotations", toBool}, {"modelPath", toText},
     {"grammar", toText}, {"numberOfThreads", toInt}, {"reservedCoresForAudio", toInt}, {"maxTokens", toInt},
-    {"noSpeechThreshold", toFloat}, {"logProbThreshold", toFloat}};
+    {"noSpeechThreshold", toFloat}, {"logProbThreshold", toFloat}, {"flashAttention", toBool},
+    {"autoTranscribe", toBool}, {"partialResults", toBool}, {"partialIntervalMs", toInt}, {"utterancePauseMs", toInt},
+    {"maxUtteranceSeconds", toFloat}, {"language", toText}, {"translate", toBool}, {"wordTimestamps", toBool}};
 
 } // namespace
 

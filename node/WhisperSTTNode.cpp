@@ -15,7 +15,7 @@ namespace corvane::extensions::whisper {
 
 WhisperSTTNode::WhisperSTTNode(const CVAnyMap& config)
     : requests(std::make_unique<TranscriptionRequests>())
-    , model(std::make_unique<ModelSlot>(AudioIntake::kHistoryCapacity, [this] { droppedByLoad = requests->drop(); }))
+    , model(std::make_unique<ModelSlot>(AudioIntake::kHistoryCapacity))
     , intake(std::make_unique<AudioIntake>())
 {
     for (const char* action : {"transcribe", "loadModel", "resetTranscribeWindow", "endUtterance", "getProgress"})

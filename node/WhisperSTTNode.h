@@ -126,8 +126,6 @@ private:
     std::unique_ptr<ModelSlot> model;
     std::unique_ptr<AudioIntake> intake;
     std::unique_ptr<TranscriptionWorker> worker;
-    /// The request a model load dropped (control thread).
-    std::optional<TranscriptionRequests::Window> droppedByLoad;
 };
 
 } // namespace corvane::extensions::whisper

@@ -119,9 +119,11 @@ Result<CVAny> WhisperSTTNode::callAction(const std::string& name, const CVAnyMap
             Logger::warning("[WhisperSTTNode] Invalid value for 'useGPU'.");
         }
 
-        droppedByLoad.reset();
+        // Local to this call: two threads may load at once, and each reports
+        // what its own load dropped.
+        std::optional<TranscriptionRequests::Window> droppedByLoad;
         try {
-            model->load(options);
+            model->load(options, [&] { droppedByLoad = requests->drop(); });
             requests->moveCommitPoint(intake->totalSamples());
             reportUnserved(droppedByLoad, "Dropped: the model was replaced before it ran");
             emitEvent("modelLoaded", CVAny(CVAnyMap{{"modelPath", path}}));

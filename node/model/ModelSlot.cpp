@@ -25,9 +25,8 @@ bool hasSignal(const float* samples, uint32_t count)
 
 } // namespace
 
-ModelSlot::ModelSlot(uint32_t longestWindow, std::function<void()> onUnload)
+ModelSlot::ModelSlot(uint32_t longestWindow)
     : longestWindow(longestWindow)
-    , onUnload(std::move(onUnload))
     , params(settings.makeRecognitionParams())
 {
     kept.modelPath = defaultModelPath();
@@ -40,7 +39,7 @@ ModelSlot::~ModelSlot()
     whisperContext.reset();
 }
 
-void ModelSlot::load(const ModelOptions& options)
+void ModelSlot::load(const ModelOptions& options, const std::function<void()>& onUnload)
 {
     whisper_context_params contextParams = whisper_context_default_params();
     contextParams.use_gpu = options.useGPU;

@@ -54,10 +54,8 @@ struct WhisperContextDeleter {
 /// decodingParameters() and grammar() only while the node is being built.
 class ModelSlot {
 public:
-    /// Runs are at most `longestWindow` samples long. `onUnload` runs under
-    /// the lock whenever a load frees the model before it, so that requests
-    /// aimed at the old model can be dropped.
-    ModelSlot(uint32_t longestWindow, std::function<void()> onUnload);
+    /// Runs are at most `longestWindow` samples long.
+    explicit ModelSlot(uint32_t longestWindow);
     /// Frees the voice-activity model, then the context.
     ~ModelSlot();
 
@@ -70,7 +68,10 @@ public:
     /// to initialize WhisperSTTNode") when whisper.cpp cannot load the model;
     /// the slot is then empty. A Silero model that is missing or will not load
     /// is logged, and runs go on without voice-activity detection.
-    void load(const ModelOptions& options);
+    /// `onUnload` runs under the lock when this load frees a model, so that
+    /// the caller can drop requests aimed at the old one; it belongs to this
+    /// call, since two threads may load at once.
+    void load(const ModelOptions& options, const std::function<void()>& onUnload = {});
     /// The kept options, read under the lock.
     ModelOptions options() const;
     /// Keeps options without loading (a node built without a model).
@@ -127,7 +128,6 @@ private:
     void loadVoiceActivityModel();
 
     const uint32_t longestWindow;
-    std::function<void()> onUnload;
     mutable std::mutex mutex;
     ModelOptions kept;
     DecodingSettings settings;
