@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     report("before the node");
     try {
         WhisperSTTNode node(corvane::CVAnyMap{{"modelPath", model}, {"useGPU", false}});
-        if (!node.getImpl().modelReady.load()) {
+        if (!node.modelSlot().isReady()) {
             std::fprintf(stderr, "corvane_bench_memory: could not load %s\n", model.c_str());
             return 1;
         }

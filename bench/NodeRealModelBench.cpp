@@ -172,10 +172,10 @@ public:
     {
         node = std::make_unique<WhisperSTTNode>(CVAnyMap{
             {"initializeModel", false}, {"flashAttention", flash}, {"vad", vad}, {"numberOfThreads", threads}});
-        node->getImpl().settings.vadModelPath = silero;
+        corvane::test::useVadModel(*node, silero);
         if (!node->callAction("loadModel", {{"modelPath", model}}).isOk())
             throw std::runtime_error("the node could not load " + model);
-        if (vad && !node->getImpl().voiceActivity)
+        if (vad && !node->modelSlot().beginRun().detectsVoiceActivity())
             throw std::runtime_error("the node could not load " + silero);
         events = std::make_unique<corvane::test::EventRecorder>(*node);
         corvane::test::feed(*node, audio, kRate, 160);

@@ -75,21 +75,16 @@ struct Rig {
     std::unique_ptr<whisper_context, WhisperContextDeleter> direct;
     std::size_t requests = 0;
 
-    WhisperSTTNode::Impl& state() { return node->getImpl(); }
-
     /// The node's parameters, read under its lock so no run is writing them.
-    whisper_full_params nodeParams()
-    {
-        std::lock_guard<std::mutex> lock(state().contextMutex);
-        return state().params;
-    }
+    whisper_full_params nodeParams() { return node->modelSlot().beginRun().parameters(); }
 
     /// The newest sampleCount samples of the node's history: exactly what a
     /// request for the newest window makes the node transcribe.
     std::vector<float> newestSamples(uint32_t sampleCount)
     {
-        const uint64_t total = state().totalSamples();
-        const float* first = state().history->window(state().history->ringPositionOf(total - sampleCount));
+        auto& intake = node->audioIntake();
+        const uint64_t total = intake.totalSamples();
+        const float* first = intake.ring().window(intake.ring().ringPositionOf(total - sampleCount));
         return std::vector<float>(first, first + sampleCount);
     }
 
@@ -97,7 +92,7 @@ struct Rig {
     /// own "processingTime".
     RunCost runNode(uint32_t sampleCount)
     {
-        const uint64_t total = state().totalSamples();
+        const uint64_t total = node->audioIntake().totalSamples();
         const CVAnyMap window{{"start", static_cast<long long>(total - sampleCount)},
                               {"end", static_cast<long long>(total)}};
         const double cpuBefore = corvane::bench::processCpuSeconds();
@@ -112,8 +107,7 @@ struct Rig {
         const auto transcribed = events->named("transcribed");
         cost.wallSeconds =
             static_cast<double>(transcribed.back().data.asMap().at("processingTime").asInteger()) / 1000.0;
-        std::lock_guard<std::mutex> lock(state().contextMutex);
-        cost.tokens = tokensDecoded(state().context.get());
+        cost.tokens = tokensDecoded(node->modelSlot().beginRun().context());
         return cost;
     }
 
@@ -154,12 +148,12 @@ Rig& rigFor(const std::string& modelName, const std::string& path)
     next->modelName = modelName;
     next->node = std::make_unique<WhisperSTTNode>(CVAnyMap{{"modelPath", path}, {"useGPU", false}});
     next->events = std::make_unique<corvane::test::EventRecorder>(*next->node);
-    if (!next->state().modelReady.load())
+    if (!next->node->modelSlot().isReady())
         throw std::runtime_error("the node could not load " + path);
 
     whisper_context_params contextParams = whisper_context_default_params();
     contextParams.use_gpu = false;
-    contextParams.flash_attn = next->state().settings.flashAttention;
+    contextParams.flash_attn = next->node->modelSlot().options().flashAttention;
     next->direct.reset(whisper_init_from_file_with_params(path.c_str(), contextParams));
     if (!next->direct)
         throw std::runtime_error("whisper.cpp could not load " + path);

@@ -8,7 +8,8 @@
 
 #include "CVAnyDecoder.h"
 #include "FuzzCheck.h"
-#include "WhisperSTTNodeImpl.h"
+#include "ModelSlot.h"
+#include "WhisperSTTNode.h"
 
 using namespace corvane;
 
@@ -55,10 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     } catch (const std::exception&) {
         return FUZZ_CHECK(shouldRaise), 0;
     }
-    const auto& state = node->getImpl();
-    FUZZ_CHECK(!shouldRaise && !state.modelReady && state.params.n_threads >= 1);
+    const whisper_full_params& params = node->modelSlot().decodingParameters();
+    FUZZ_CHECK(!shouldRaise && !node->modelSlot().isReady() && params.n_threads >= 1);
     const std::string grammar = config.hasKey("grammar") ? CVAny::convert<std::string>(config.at("grammar")) : "";
-    FUZZ_CHECK(state.params.n_grammar_rules == (extensions::whisper::parsePhraseList(grammar).empty() ? 0u : 2u));
+    FUZZ_CHECK(params.n_grammar_rules == (extensions::whisper::parsePhraseList(grammar).empty() ? 0u : 2u));
     FUZZ_CHECK(node->callAction("transcribe", {}).hasError() && node->callAction("resetTranscribeWindow", {}).isOk());
     return 0;
 }

@@ -2,118 +2,62 @@
 
 #include <corvane/core/Logger.h>
 
+#include "AudioIntake.h"
 #include "ModelLocation.h"
-#include "WhisperSTTNodeImpl.h"
+#include "ModelSlot.h"
+#include "NodeConfiguration.h"
+#include "TranscriptionRequests.h"
+#include "TranscriptionWorker.h"
 #include "WhisperSTTNodeTypeInfo.h"
 
 namespace corvane::extensions::whisper {
 
-namespace {
-
-/// What construction does about the model, as the configuration says.
-struct ModelOptions {
-    bool initializeModel = true;
-    bool useGPU = true;
-    bool useVad = false;
-    std::string modelPath;
-};
-
-void setThreadCount(whisper_full_params& params, int threads)
-{
-    if (threads < 1) {
-        Logger::warning("[WhisperSTTNode] numberOfThreads " + std::to_string(threads) +
-                        " is below 1; using 1 thread.");
-        threads = 1;
-    }
-    params.n_threads = threads;
-}
-
-/// Applies the configuration keys in the map's (key) order. A value that does
-/// not convert raises out of here and ends construction.
-ModelOptions applyConfiguration(const CVAnyMap& config, WhisperSTTNode::Impl& state)
-{
-    ModelOptions options;
-    whisper_full_params& params = state.params;
-
-    for (const auto& [key, value] : config) {
-        if (key == "initializeModel") {
-            options.initializeModel = CVAny::convert<bool>(value);
-        } else if (key == "useGPU") {
-            options.useGPU = CVAny::convert<bool>(value);
-        } else if (key == "vad") {
-            options.useVad = CVAny::convert<bool>(value);
-        } else if (key == "flashAttention") {
-            state.settings.flashAttention = CVAny::convert<bool>(value);
-        } else if (key == "modelPath") {
-            options.modelPath = CVAny::convert<std::string>(value);
-        } else if (key == "numberOfThreads") {
-            setThreadCount(params, CVAny::convert<int>(value));
-        } else if (key == "reservedCoresForAudio") {
-            state.reservedCoresForAudio = CVAny::convert<int>(value);
-        } else if (key == "singleSegment") {
-            params.single_segment = CVAny::convert<bool>(value);
-        } else if (key == "suppressNonSpeechTokens") {
-            const bool suppress = CVAny::convert<bool>(value);
-            params.suppress_nst = suppress;
-            params.suppress_blank = suppress;
-        } else if (key == "suppressNonSpeechAnnotations") {
-            state.suppressNonSpeechAnnotations = CVAny::convert<bool>(value);
-        } else if (key == "maxTokens") {
-            params.max_tokens = CVAny::convert<int>(value);
-        } else if (key == "noSpeechThreshold") {
-            params.no_speech_thold = CVAny::convert<float>(value);
-        } else if (key == "logProbThreshold") {
-            params.logprob_thold = CVAny::convert<float>(value);
-        } else if (key == "grammar") {
-            state.grammar.build(parsePhraseList(CVAny::convert<std::string>(value)), params);
-        } else {
-            Logger::error("[WhisperSTTNode] Unknown configuration key: " + key);
-        }
-    }
-    return options;
-}
-
-} // namespace
-
 WhisperSTTNode::WhisperSTTNode(const CVAnyMap& config)
-    : impl(std::make_unique<Impl>())
+    : requests(std::make_unique<TranscriptionRequests>())
+    , model(std::make_unique<ModelSlot>(AudioIntake::kHistoryCapacity, [this] { requests->drop(); }))
+    , intake(std::make_unique<AudioIntake>())
 {
-    impl->onTranscribed = [this](const std::string& text, int32_t processingTimeMs) {
-        deliverTranscription(text, processingTimeMs);
-    };
-
-    for (const char* action : {"transcribe", "loadModel", "resetTranscribeWindow"})
+    for (const char* action : {"transcribe", "loadModel", "resetTranscribeWindow", "endUtterance", "getProgress"})
         registerAction(action, makeWhisperSTTNodeTypeInfo().getAction(action), nullptr);
-    for (const char* event : {"transcribed", "modelLoaded", "modelLoadFailed"})
+    for (const char* event : {"transcribed", "modelLoaded", "modelLoadFailed", "partialTranscription"})
         registerEvent(event, makeWhisperSTTNodeTypeInfo().getEvent(event));
 
-    const ModelOptions options = applyConfiguration(config, *impl);
-    // The voice-activity choice outlives construction: a later "loadModel"
-    // keeps it, also when no model is loaded now.
-    impl->settings.useVad = options.useVad;
+    const NodeConfiguration configuration = applyConfiguration(config, *model);
+    TranscriptionWorker::Options workerOptions;
+    workerOptions.cleanAnnotations = configuration.suppressNonSpeechAnnotations;
+    workerOptions.utterances = configuration.utterances;
+    worker = std::make_unique<TranscriptionWorker>(
+        *intake, *model, *requests, workerOptions, [this](const Transcription& result) { deliverTranscription(result); },
+        [this](const PartialTranscription& result) { deliverPartial(result); });
 
-    if (!options.initializeModel)
-        return;
+    // The options outlive construction: a later "loadModel" keeps the
+    // voice-activity and flash-attention choices, also when nothing loads now.
+    model->keepOptions(configuration.model);
+    if (configuration.initializeModel)
+        loadConfiguredModel(configuration);
+}
 
-    if (options.modelPath.empty()) {
-        const std::string defaultPath = impl->currentModelPath();
-        if (pathExists(defaultPath))
-            impl->initializeContext(defaultPath, options.useGPU, options.useVad);
+void WhisperSTTNode::loadConfiguredModel(const NodeConfiguration& configuration)
+{
+    ModelOptions options = configuration.model;
+    if (configuration.configuredModelPath.empty()) {
+        // The default model is optional: without it the node starts empty.
+        if (pathExists(options.modelPath))
+            model->load(options);
         return;
     }
-
-    if (!pathExists(options.modelPath)) {
-        Logger::error("[WhisperSTTNode] modelPath does not exist: " + options.modelPath);
+    if (!pathExists(configuration.configuredModelPath)) {
+        Logger::error("[WhisperSTTNode] modelPath does not exist: " + configuration.configuredModelPath);
         return;
     }
-    impl->initializeContext(options.modelPath, options.useGPU, options.useVad);
+    options.modelPath = configuration.configuredModelPath;
+    model->load(options);
 }
 
 WhisperSTTNode::~WhisperSTTNode()
 {
-    if (impl)
-        impl->stop();
-    impl.reset();
+    if (worker)
+        worker->stop();
 }
 
 bool WhisperSTTNode::setBusFormat(AudioBusFormat& format)
@@ -126,10 +70,10 @@ bool WhisperSTTNode::setBusFormat(AudioBusFormat& format)
 
 bool WhisperSTTNode::consume(AudioBus& bus)
 {
-    AudioBusArray<1> input;
-    AudioBusArray<0> output;
-    input.getBus(0).setBuffer(bus.getBuffer());
-    return impl->resampler->process(input, output);
+    const bool accepted = intake->consume(bus);
+    if (intake->receivedAudio())
+        worker->start();
+    return accepted;
 }
 
 void WhisperSTTNode::setTranscriptionCallback(TranscriptionCallback callback)
@@ -138,8 +82,21 @@ void WhisperSTTNode::setTranscriptionCallback(TranscriptionCallback callback)
     transcriptionCallback = std::move(callback);
 }
 
-void WhisperSTTNode::deliverTranscription(const std::string& text, int32_t processingTimeMs)
+void WhisperSTTNode::deliverPartial(const PartialTranscription& result)
 {
+    emitEvent("partialTranscription", CVAny(CVAnyMap{
+                                          {"text", result.text},
+                                          {"stableText", result.stableText},
+                                          {"processingTime", static_cast<long long>(result.processingTimeMs)},
+                                          {"start", static_cast<long long>(result.start)},
+                                          {"end", static_cast<long long>(result.end)},
+                                      }));
+}
+
+void WhisperSTTNode::deliverTranscription(const Transcription& result)
+{
+    const std::string& text = result.text;
+    const int32_t processingTimeMs = result.processingTimeMs;
     TranscriptionCallback callback;
     {
         std::lock_guard<std::mutex> lock(callbackMutex);
@@ -158,7 +115,13 @@ void WhisperSTTNode::deliverTranscription(const std::string& text, int32_t proce
     CVAnyMap data{
         {"text", text},
         {"processingTime", static_cast<long long>(processingTimeMs)},
+        {"start", static_cast<long long>(result.start)},
+        {"end", static_cast<long long>(result.end)},
     };
+    if (!result.language.empty()) {
+        data.set("language", result.language);
+        data.set("languageProbability", static_cast<double>(result.languageProbability));
+    }
     Logger::debug("[WhisperSTTNode] Transcription: " + text + " (Processing time: " +
                   std::to_string(processingTimeMs) + " ms)");
     emitEvent("transcribed", CVAny(std::move(data)));

@@ -10,6 +10,14 @@
 
 namespace corvane::extensions::whisper {
 
+class AudioIntake;
+class ModelSlot;
+class TranscriptionRequests;
+class TranscriptionWorker;
+struct NodeConfiguration;
+struct Transcription;
+struct PartialTranscription;
+
 /// An audio sink that keeps the newest 30 s of its mono input at 16 kHz and,
 /// on request, transcribes a window of it with whisper.cpp on a worker thread
 /// of its own, then emits the text as the event "transcribed".
@@ -20,6 +28,11 @@ namespace corvane::extensions::whisper {
 /// thread); the node's worker thread runs whisper.cpp and emits
 /// "transcribed". Only a model load and a transcription run share a lock;
 /// consume() never takes it.
+///
+/// The node composes four parts, each with one owner: the AudioIntake
+/// (audio thread: resampler and sample history), the TranscriptionRequests
+/// (the actions' mailbox to the worker), the ModelSlot (whisper.cpp behind
+/// the node's lock) and the TranscriptionWorker (its own thread).
 ///
 /// Configuration keys (all optional):
 ///   "initializeModel"  bool   true   load a model during construction
@@ -72,16 +85,26 @@ public:
     /// event. May be set at any time; an empty callback removes it.
     void setTranscriptionCallback(TranscriptionCallback callback);
 
-    struct Impl;
-    /// The node's state, for tests and diagnostics inside this library.
-    Impl& getImpl() noexcept { return *impl; }
+    // The node's parts, for tests and benchmarks inside this library.
+    AudioIntake& audioIntake() noexcept { return *intake; }
+    ModelSlot& modelSlot() noexcept { return *model; }
+    TranscriptionRequests& transcriptionRequests() noexcept { return *requests; }
+    TranscriptionWorker& transcriptionWorker() noexcept { return *worker; }
 
 private:
-    void deliverTranscription(const std::string& text, int32_t processingTimeMs);
+    void loadConfiguredModel(const NodeConfiguration& configuration);
+    Result<CVAny> progress();
+    void deliverTranscription(const Transcription& result);
+    void deliverPartial(const PartialTranscription& result);
 
     std::mutex callbackMutex;
     TranscriptionCallback transcriptionCallback;
-    std::unique_ptr<Impl> impl;
+    // Built in this order and taken down in reverse: the worker, which uses
+    // the others, goes first.
+    std::unique_ptr<TranscriptionRequests> requests;
+    std::unique_ptr<ModelSlot> model;
+    std::unique_ptr<AudioIntake> intake;
+    std::unique_ptr<TranscriptionWorker> worker;
 };
 
 } // namespace corvane::extensions::whisper

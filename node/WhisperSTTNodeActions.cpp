@@ -2,9 +2,16 @@
 // "loadModel" loads on the caller's thread, "resetTranscribeWindow" moves the
 // commit point. All run on the thread that calls actions.
 
+#include <algorithm>
+
 #include <corvane/core/Logger.h>
 
-#include "WhisperSTTNodeImpl.h"
+#include "AudioIntake.h"
+#include "ModelSlot.h"
+#include "TranscriptionRequests.h"
+#include "TranscriptionWindow.h"
+#include "TranscriptionWorker.h"
+#include "WhisperSTTNode.h"
 
 namespace corvane::extensions::whisper {
 
@@ -15,28 +22,7 @@ Result<CVAny> success()
     return CVAny();
 }
 
-/// Stores a request; transcribeRequested goes last so a worker that takes the
-/// flag reads this window or a later one.
-void postRequest(WhisperSTTNode::Impl& state, uint32_t start, uint32_t end, uint64_t commitPoint)
-{
-    state.transcribeStart.store(start);
-    state.transcribeEnd.store(end);
-    state.lastCommittedSample.store(commitPoint);
-    state.transcribeRequested.store(true);
-}
-
-/// The absolute index nearest to `total` whose low 32 bits are `lowBits`:
-/// requests carry indices as 32-bit patterns, which wrap every 2^32 samples
-/// (about 74 hours at 16 kHz).
-uint64_t absoluteIndexNear(uint64_t total, uint32_t lowBits)
-{
-    const int64_t offset = static_cast<int32_t>(lowBits - static_cast<uint32_t>(total));
-    if (offset < 0 && static_cast<uint64_t>(-offset) > total)
-        return 0;
-    return total + static_cast<uint64_t>(offset);
-}
-
-Result<CVAny> transcribeExplicitWindow(WhisperSTTNode::Impl& state, const CVAnyMap& params)
+Result<CVAny> transcribeExplicitWindow(TranscriptionRequests& requests, uint64_t total, const CVAnyMap& params)
 {
     const int start = CVAny::convert<int>(params.at("start"));
     const int end = CVAny::convert<int>(params.at("end"));
@@ -56,61 +42,78 @@ Result<CVAny> transcribeExplicitWindow(WhisperSTTNode::Impl& state, const CVAnyM
         return Error("[WhisperSTTNode] Invalid transcribe window: 'end' (" + std::to_string(end) +
                      ") must be greater than 'start' (" + std::to_string(start) + ").");
 
-    postRequest(state, first, last, absoluteIndexNear(state.totalSamples(), last));
+    requests.post({first, last}, absoluteIndexNear(total, last));
     return success();
 }
 
 /// Everything since the commit point, at most the newest 30 s.
-Result<CVAny> transcribeSinceLastCommit(WhisperSTTNode::Impl& state)
+Result<CVAny> transcribeSinceLastCommit(TranscriptionRequests& requests, uint64_t total)
 {
-    const uint64_t total = state.totalSamples();
-    const uint64_t commit = state.lastCommittedSample.load();
-    const auto capacity = static_cast<uint64_t>(state.historyCapacity);
+    const uint64_t commit = requests.commitPoint();
+    const uint64_t capacity = AudioIntake::kHistoryCapacity;
 
     uint64_t start = commit;
     if (total > capacity)
         start = std::max(commit, total - capacity);
 
-    state.lastCommittedSample.store(total);
+    requests.moveCommitPoint(total);
     if (total > start) {
-        postRequest(state, static_cast<uint32_t>(start), static_cast<uint32_t>(total), total);
+        requests.post({static_cast<uint32_t>(start), static_cast<uint32_t>(total)}, total);
     } else {
         Logger::debug("[WhisperSTTNode] Action 'transcribe': no new audio since last commit, skipping.");
     }
     return success();
 }
 
-Result<CVAny> transcribe(WhisperSTTNode::Impl& state, const CVAnyMap& params)
-{
-    if (!state.modelReady.load())
-        return Error("[WhisperSTTNode] No model loaded; call 'loadModel' first.");
-
-    // A lone "start" or "end" is ignored: both or neither.
-    if (params.hasKey("start") && params.hasKey("end"))
-        return transcribeExplicitWindow(state, params);
-    return transcribeSinceLastCommit(state);
-}
-
 } // namespace
+
+Result<CVAny> WhisperSTTNode::progress()
+{
+    const uint64_t received = intake->totalSamples();
+    uint64_t examined = received, neededFrom = received, pending = 0;
+    if (const UtteranceFinder* utterances = worker->utterances()) {
+        examined = utterances->examined();
+        neededFrom = utterances->neededFrom();
+        // The end signal first: the worker queues the last utterance before
+        // it settles the signal, so one of the two always shows it.
+        const bool endAsked = requests->utteranceEnd().has_value();
+        pending = utterances->pending() + (endAsked ? 1 : 0);
+    }
+    return CVAny(CVAnyMap{
+        {"receivedSamples", static_cast<long long>(received)},
+        {"examinedSamples", static_cast<long long>(examined)},
+        {"neededFrom", static_cast<long long>(neededFrom)},
+        {"pendingUtterances", static_cast<long long>(pending)},
+    });
+}
 
 Result<CVAny> WhisperSTTNode::callAction(const std::string& name, const CVAnyMap& params)
 {
-    if (name == "transcribe")
-        return transcribe(*impl, params);
+    if (name == "transcribe") {
+        if (!model->isReady())
+            return Error("[WhisperSTTNode] No model loaded; call 'loadModel' first.");
+        // A lone "start" or "end" is ignored: both or neither.
+        if (params.hasKey("start") && params.hasKey("end"))
+            return transcribeExplicitWindow(*requests, intake->totalSamples(), params);
+        return transcribeSinceLastCommit(*requests, intake->totalSamples());
+    }
 
     if (name == "loadModel") {
         const std::string path = CVAny::convert<std::string>(params.at("modelPath"));
-        bool useGPU = false;
+        // The kept options name the GPU of the last load, but a "loadModel"
+        // without "useGPU" has always meant the CPU.
+        ModelOptions options = model->options();
+        options.modelPath = path;
+        options.useGPU = false;
         try {
-            useGPU = params.get<bool>("useGPU", false);
+            options.useGPU = params.get<bool>("useGPU", false);
         } catch (const std::invalid_argument&) {
             Logger::warning("[WhisperSTTNode] Invalid value for 'useGPU'.");
         }
 
         try {
-            // The voice-activity choice made at construction carries over.
-            impl->initializeContext(path, useGPU, impl->voiceActivityRequested());
-            impl->lastCommittedSample.store(impl->totalSamples());
+            model->load(options);
+            requests->moveCommitPoint(intake->totalSamples());
             emitEvent("modelLoaded", CVAny(CVAnyMap{{"modelPath", path}}));
             return success();
         } catch (const std::exception& error) {
@@ -122,9 +125,21 @@ Result<CVAny> WhisperSTTNode::callAction(const std::string& name, const CVAnyMap
     }
 
     if (name == "resetTranscribeWindow") {
-        impl->lastCommittedSample.store(impl->totalSamples());
+        const uint64_t now = intake->totalSamples();
+        requests->moveCommitPoint(now);
+        if (worker->utterances() != nullptr)
+            requests->restartUtterancesAt(now);
         return success();
     }
+
+    if (name == "endUtterance") {
+        if (worker->utterances() != nullptr)
+            requests->endUtteranceAt(intake->totalSamples());
+        return success();
+    }
+
+    if (name == "getProgress")
+        return progress();
 
     return SingleBusAudioSinkNode::callAction(name, params);
 }

@@ -23,9 +23,8 @@ std::uint32_t framesPerBlock(double sampleRate)
 
 } // namespace
 
-AudioFeeder::AudioFeeder(AudioSinkNode& sink, std::span<float> audio, double rate, bool paced, Endpointer* listener)
+AudioFeeder::AudioFeeder(AudioSinkNode& sink, std::span<float> audio, double rate, bool paced)
     : node(sink),
-      endpointer(listener),
       samples(audio),
       sampleRate(rate),
       realtime(paced),
@@ -81,8 +80,6 @@ void AudioFeeder::run() noexcept
         bus.setBuffer(AudioBuffer<float>(block, static_cast<std::uint32_t>(frames), sampleRate));
         if (!node.consume(buses))
             refusedBlocks.fetch_add(1, std::memory_order_relaxed);
-        if (endpointer != nullptr)
-            endpointer->consume(buses);
         fed += frames;
         framesFed.store(fed, std::memory_order_release);
 

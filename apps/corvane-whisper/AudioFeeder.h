@@ -8,7 +8,6 @@
 
 #include <corvane/graph/AudioSinkNode.h>
 
-#include "Endpointer.h"
 
 namespace corvane::cli {
 
@@ -18,8 +17,8 @@ namespace corvane::cli {
 /// thread moves forward, so the control thread can act at exact positions.
 ///
 /// Threads: the control thread constructs, calls start(), feedUntil(),
-/// getFramesFed() and destroys; the feeding thread calls node.consume() (and
-/// the endpointer's consume(), when there is one) and publishes its progress.
+/// getFramesFed() and destroys; the feeding thread calls node.consume() and
+/// publishes its progress.
 /// They share only atomics: the feeding thread never locks, never allocates
 /// and never throws.
 class AudioFeeder {
@@ -27,11 +26,9 @@ public:
     /// Silence fed after the file: longer than any resampler's delay.
     static constexpr double kFlushSeconds = 0.1;
 
-    /// samples, node and endpointer must outlive the feeder. realtime: deliver
-    /// each block when a live source would have it complete, instead of at
-    /// once. endpointer: also hears every block the node consumes.
-    AudioFeeder(AudioSinkNode& node, std::span<float> samples, double sampleRate, bool realtime,
-                Endpointer* endpointer = nullptr);
+    /// samples and node must outlive the feeder. realtime: deliver each block
+    /// when a live source would have it complete, instead of at once.
+    AudioFeeder(AudioSinkNode& node, std::span<float> samples, double sampleRate, bool realtime);
     /// Stops the feeding thread, mid-file if need be.
     ~AudioFeeder();
 
@@ -58,7 +55,6 @@ private:
     void run() noexcept;
 
     AudioSinkNode& node;
-    Endpointer* endpointer;
     std::span<float> samples;
     const double sampleRate;
     const bool realtime;

@@ -146,11 +146,10 @@ CaptureDevice::~CaptureDevice()
     close();
 }
 
-void CaptureDevice::start(AudioSinkNode& sink, Endpointer& listener)
+void CaptureDevice::start(AudioSinkNode& sink)
 {
     SDL_LockAudioDevice(device);
     node = &sink;
-    endpointer = &listener;
     SDL_UnlockAudioDevice(device);
     SDL_PauseAudioDevice(device, 0);
 }
@@ -185,7 +184,6 @@ void CaptureDevice::deliver(float* samples, std::uint32_t frames) noexcept
         return;
     buses.getBus(0).setBuffer(AudioBuffer<float>(samples, frames, sampleRate));
     node->consume(buses);
-    endpointer->consume(buses);
     framesCaptured.fetch_add(frames, std::memory_order_release);
 }
 

@@ -8,12 +8,11 @@
 #include <corvane/audio/AudioBus.h>
 #include <corvane/graph/AudioSinkNode.h>
 
-#include "Endpointer.h"
 
 namespace corvane::cli {
 
 /// An SDL2 capture device, opened mono at the device's own rate, whose audio
-/// callback feeds a node and an endpointer: the host's audio thread.
+/// callback feeds a node: the host's audio thread.
 ///
 /// Threads: the control thread opens, starts, polls and closes it. SDL's
 /// audio thread runs the callback, which only converts the block into a bus
@@ -37,14 +36,14 @@ public:
     double getSampleRate() const noexcept { return sampleRate; }
     const std::string& getName() const noexcept { return name; }
 
-    /// Starts delivering to node and endpointer, which must outlive close().
-    void start(AudioSinkNode& node, Endpointer& endpointer);
+    /// Starts delivering to node, which must outlive close().
+    void start(AudioSinkNode& node);
     /// Frames delivered so far.
     std::uint64_t getFramesCaptured() const noexcept { return framesCaptured.load(std::memory_order_acquire); }
     /// SDL has stopped the device (unplugged, or its driver failed).
     bool hasFailed() const noexcept;
     /// Stops the callback for good; after this the caller may feed the node
-    /// and endpointer itself.
+    /// itself.
     void close() noexcept;
     /// Feeds this much silence as the callback would, after close(): flushes
     /// what the converters still hold.
@@ -58,7 +57,6 @@ private:
     std::uint32_t device = 0;
     double sampleRate = 0.0;
     AudioSinkNode* node = nullptr;
-    Endpointer* endpointer = nullptr;
     AudioBusArray<1> buses;
     std::atomic<std::uint64_t> framesCaptured{0};
 };

@@ -3,9 +3,12 @@
 #include <cmath>
 #include <string>
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 
 #include "ImportModelOptions.h"
+#include "WhisperNodeFacts.h"
 
 namespace corvane::cli {
 
@@ -13,7 +16,7 @@ namespace {
 
 /// The node keeps 30 s of audio; a longer step would lose the start of every
 /// window.
-constexpr double kLongestStepSeconds = 30.0;
+constexpr double kLongestStepSeconds = kNodeHistorySeconds;
 /// A maximum window of a second or less would cut words wherever they fall.
 constexpr double kShortestMaxWindowSeconds = 1.0;
 
@@ -78,6 +81,8 @@ struct NodeFlags {
     bool keepAnnotations = false;
     bool noSuppressNonSpeechTokens = false;
     bool noFlashAttention = false;
+    std::string language;
+    bool translate = false;
 };
 
 /// The node's configuration flags, which every command that makes a node takes.
@@ -103,6 +108,9 @@ void addNodeFlags(CLI::App& command, NodeFlags& node)
                      "Let whisper.cpp produce non-speech and blank tokens");
     command.add_flag("--no-flash-attention", node.noFlashAttention,
                      "Run whisper.cpp without flash attention (slower on CPU)");
+    command.add_option("--language", node.language,
+                       "Spoken language, an ISO 639-1 code such as de, or auto to detect it (default: en)");
+    command.add_flag("--translate", node.translate, "Translate the speech into English (multilingual models)");
 }
 
 /// Only the flags given on the command line become configuration keys.
@@ -135,6 +143,10 @@ void applyNodeFlags(const CLI::App& command, const NodeFlags& node, CVAnyMap& co
         config.set("suppressNonSpeechTokens", !node.noSuppressNonSpeechTokens);
     if (given("--no-flash-attention"))
         config.set("flashAttention", !node.noFlashAttention);
+    if (given("--language"))
+        config.set("language", node.language);
+    if (given("--translate"))
+        config.set("translate", node.translate);
 }
 
 } // namespace
@@ -147,6 +159,13 @@ std::string CommandLineOptions::modelPath() const
 CVAnyMap CommandLineOptions::configurationForNode() const
 {
     CVAnyMap config = nodeConfiguration;
+    // Windows that end in pauses are the node's own, unless --step fixes them.
+    if ((command == Command::Transcribe && stepSeconds <= 0.0) || command == Command::Listen) {
+        config.set("autoTranscribe", true);
+        config.set("maxUtteranceSeconds", maxWindowSeconds);
+        // Interim runs cost CPU: only when someone will see them.
+        config.set("partialResults", partials && (json || ::isatty(STDOUT_FILENO) == 1));
+    }
     // The node keeps flash attention off for its existing hosts; on a CPU it
     // makes the encoder several times faster at the same accuracy.
     if (!config.hasKey("flashAttention"))
@@ -187,6 +206,10 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
                            "Fixed windows of this many seconds instead of windows that end in pauses")
         ->check(numberAbove(0.0, kLongestStepSeconds, "seconds", "SECONDS in (0, 30]"));
     transcribe->add_flag("--realtime", options.realtime, "Feed the audio at its own speed, as a live source would");
+    transcribe->add_flag("--partials", options.partials,
+                         "Show interim text of each utterance before its final text (on a terminal, or with --json)");
+    bool noPartials = false;
+    listen->add_flag("--no-partials", noPartials, "Show only the final text of each utterance");
     listen->add_option("--device", options.device, "Capture device to open (default: the system's default)");
     listen->add_flag("--list-devices", options.listDevices, "List the capture devices and exit");
 
@@ -219,6 +242,8 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv)
         return parsed;
     }
 
+    if (listen->parsed())
+        options.partials = !noPartials;
     options.command = describe->parsed()                 ? CommandLineOptions::Command::Describe
                       : listen->parsed()                   ? CommandLineOptions::Command::Listen
                       : app.got_subcommand("import-model") ? CommandLineOptions::Command::ImportModel

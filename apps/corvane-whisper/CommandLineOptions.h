@@ -24,6 +24,9 @@ struct CommandLineOptions {
     double maxWindowSeconds = 20.0; ///< The longest window when windows end in pauses.
     double timeoutSeconds = 120.0;
     bool json = false;
+    /// Interim text of the utterance under way: listen's default, transcribe
+    /// only when asked; shown on a terminal or with --json.
+    bool partials = false;
     bool quiet = false;
 
     // transcribe

@@ -1,21 +1,19 @@
 #include "DefaultModelChoice.h"
 
-#include "ExtensionLoader.h"
-
 #include <system_error>
 
-#ifndef CORVANE_WHISPER_FALLBACK_FILES_DIR
-#error "CORVANE_WHISPER_FALLBACK_FILES_DIR must name the folder where the node looks for its default model"
-#endif
+#include "ModelLocation.h"
 
 namespace corvane::cli {
+
+using extensions::whisper::kDefaultModelFileName;
 
 std::vector<std::filesystem::path> defaultModelFolders()
 {
     std::vector<std::filesystem::path> folders;
-    if (const std::string besideProgram = executableDirectory(); !besideProgram.empty())
-        folders.emplace_back(besideProgram);
-    folders.emplace_back(CORVANE_WHISPER_FALLBACK_FILES_DIR);
+    if (const auto besideProgram = extensions::whisper::executableDirectory(); !besideProgram.empty())
+        folders.push_back(besideProgram);
+    folders.emplace_back(extensions::whisper::fallbackFilesDirectory());
     return folders;
 }
 

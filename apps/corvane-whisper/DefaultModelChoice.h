@@ -6,9 +6,6 @@
 
 namespace corvane::cli {
 
-/// What the node loads when no model is named (see ModelLocation in the node).
-inline constexpr const char* kDefaultModelFileName = "ggml-base.en.bin";
-
 /// The folders the node looks in for its default model, in its order: beside
 /// the program, then the build tree's files folder.
 std::vector<std::filesystem::path> defaultModelFolders();

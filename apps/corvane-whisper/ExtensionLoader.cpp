@@ -1,9 +1,6 @@
 #include "ExtensionLoader.h"
 
-#include <array>
 #include <filesystem>
-
-#include <unistd.h>
 
 #include <corvane/extensions/ExtensionManager.h>
 
@@ -12,20 +9,9 @@
 
 namespace corvane::cli {
 
-std::string executableDirectory()
-{
-    std::array<char, 4096> buffer{};
-    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (length <= 0)
-        return {};
-    const std::string path(buffer.data(), static_cast<std::size_t>(length));
-    const auto separator = path.find_last_of('/');
-    return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
-}
-
 std::string defaultExtensionPath()
 {
-    const std::string directory = executableDirectory();
+    const std::string directory = programDirectory();
     // dlopen searches the library path for a bare name; "./" keeps it to the
     // working directory as a last resort.
     const std::string beside = (directory.empty() ? std::string("./") : directory) + "libCorvaneWhisper.so";

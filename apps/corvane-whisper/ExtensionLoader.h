@@ -6,10 +6,6 @@
 
 namespace corvane::cli {
 
-/// The folder of the running executable (from /proc/self/exe), with a
-/// trailing '/'; "" when it cannot be told.
-std::string executableDirectory();
-
 /// libCorvaneWhisper.so beside the running executable or, failing that, in
 /// the extensions folder of the tree it is installed in.
 std::string defaultExtensionPath();

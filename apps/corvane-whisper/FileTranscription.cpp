@@ -16,11 +16,6 @@ namespace {
 /// How often the control thread looks at the feeder while it waits for it.
 constexpr std::chrono::milliseconds kPollInterval{1};
 
-std::string describeWindow(const WindowSchedule::Window& window)
-{
-    return "[" + formatTimestamp(window.getStartSeconds()) + " --> " + formatTimestamp(window.getEndSeconds()) + "]";
-}
-
 } // namespace
 
 FileTranscription::FileTranscription(AudioSinkNode& sink, TranscriptionQueue& events, TranscriptPrinter& out,
@@ -89,7 +84,7 @@ void FileTranscription::request(const WindowSchedule::Window& window)
 void FileTranscription::awaitPending()
 {
     if (!takeArrived(settings.timeout))
-        throw TranscriptionTimeout("no text for " + file + " " + describeWindow(*pending) + " within " +
+        throw TranscriptionTimeout("no text for " + file + " " + formatWindowTimes(*pending) + " within " +
                                    std::to_string(settings.timeout.count()) + " ms (see --timeout)");
 }
 

@@ -17,18 +17,6 @@ namespace corvane::cli {
 
 class AudioFeeder;
 
-/// How every file of a run is transcribed.
-struct TranscriptionSettings {
-    /// Fixed windows of this length; 0: windows end in pauses.
-    double stepSeconds = 0.0;
-    /// The longest window when windows end in pauses.
-    double maxWindowSeconds = 20.0;
-    /// Feed at the audio's own speed and keep feeding while a window is
-    /// transcribed; otherwise feed as fast as the node keeps up.
-    bool realtime = false;
-    std::chrono::milliseconds timeout{120000};
-};
-
 /// Transcribes one file with a node that has its model: negotiates the file's
 /// rate, plays the file into the node and asks for a window at every step and
 /// at the end, printing each window as its "transcribed" event arrives.

@@ -1,6 +1,8 @@
 #include "InstalledLayout.h"
 
-#include "ExtensionLoader.h"
+#include <filesystem>
+
+#include "ModelLocation.h"
 
 #if !defined(CORVANE_WHISPER_INSTALLED_EXTENSIONS_DIR) || !defined(CORVANE_WHISPER_INSTALLED_MODELS_DIR)
 #error "the installed extensions and models folders, relative to bin/, must be given"
@@ -8,11 +10,17 @@
 
 namespace corvane::cli {
 
+std::string programDirectory()
+{
+    const std::filesystem::path directory = extensions::whisper::executableDirectory();
+    return directory.empty() ? std::string() : directory.string() + "/";
+}
+
 namespace {
 
 std::string besideProgram(const char* relativeFolder)
 {
-    const std::string directory = executableDirectory();
+    const std::string directory = programDirectory();
     return directory.empty() ? std::string() : directory + relativeFolder + "/";
 }
 

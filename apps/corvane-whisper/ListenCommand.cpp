@@ -10,10 +10,9 @@
 #include "CaptureDevice.h"
 #include "CommandError.h"
 #include "Commands.h"
-#include "Endpointer.h"
 #include "TranscriptPrinter.h"
 #include "TranscriptionQueue.h"
-#include "UtteranceDispatcher.h"
+#include "NodeUtterances.h"
 #include "WhisperNodeSetup.h"
 
 namespace corvane::cli {
@@ -23,12 +22,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 /// How long the control thread waits for a transcript before it looks at the
-/// endpointer, the device and the signals again.
+/// device and the signals again.
 constexpr std::chrono::milliseconds kPollInterval{10};
 /// A device that has delivered nothing by then is not going to.
 constexpr std::chrono::seconds kFirstAudioWithin{5};
-/// Silence fed after the device closes, so the converters give up what they
-/// still hold.
+/// Silence fed after the device closes, so the node's converter gives up what
+/// it still holds.
 constexpr double kFlushSeconds = 0.1;
 
 std::atomic<int> stopSignal{0};
@@ -67,12 +66,6 @@ void catchStopSignals()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-void collectWindows(Endpointer& endpointer, UtteranceDispatcher& dispatcher)
-{
-    while (const std::optional<SpeechWindow> window = endpointer.takeWindow())
-        dispatcher.add(*window);
-}
-
 int listDevices()
 {
     const std::vector<std::string> names = CaptureDevice::listNames();
@@ -97,23 +90,23 @@ int runListen(const CommandLineOptions& options)
     TranscriptionQueue queue;
     const WhisperNode whisper = createWhisperNode(options);
     whisper.node->addListener("transcribed", [&queue](const std::string&, const CVAny& data) { queue.push(data); });
+    whisper.node->addListener("partialTranscription",
+                              [&queue](const std::string&, const CVAny& data) { queue.push(data, false); });
     negotiateMonoInput(*whisper.sink, capture.getSampleRate(), source);
 
-    Endpointer endpointer(options.maxWindowSeconds);
-    TranscriptPrinter printer(stdout, options.json);
+    TranscriptPrinter printer(stdout, options.json, options.partials);
     StatusReporter status(true);
-    UtteranceDispatcher::Settings settings;
-    settings.maxWindowSamples = endpointer.getMaxWindowSamples();
+    NodeUtterances::Settings settings;
     settings.timeout = std::chrono::milliseconds(static_cast<long long>(options.timeoutSeconds * 1000.0));
     settings.reportLatency = true;
-    UtteranceDispatcher dispatcher(*whisper.sink, queue, printer, status, settings);
-    dispatcher.beginSource(source, 0);
+    NodeUtterances utterances(*whisper.node, queue, printer, status, settings);
+    utterances.beginSource(source);
 
     catchStopSignals();
     if (!options.quiet)
         std::fprintf(stderr, "corvane-whisper: listening to the %s at %g Hz; Ctrl-C ends\n", source.c_str(),
                      capture.getSampleRate());
-    capture.start(*whisper.sink, endpointer);
+    capture.start(*whisper.sink);
     const Clock::time_point started = Clock::now();
 
     try {
@@ -123,16 +116,13 @@ int runListen(const CommandLineOptions& options)
             if (capture.getFramesCaptured() == 0 && Clock::now() - started > kFirstAudioWithin)
                 throw CommandError("the " + source + " delivered no audio within " +
                                    std::to_string(kFirstAudioWithin.count()) + " s");
-            collectWindows(endpointer, dispatcher);
-            dispatcher.pump(kPollInterval, endpointer.getSamplesSeen());
+            utterances.pump(kPollInterval);
         }
         Logger::info("Stopped by signal " + std::to_string(stopSignal.load()) + "; transcribing what was heard");
 
         capture.close();
         capture.feedSilence(kFlushSeconds);
-        endpointer.finish();
-        collectWindows(endpointer, dispatcher);
-        dispatcher.drain(endpointer.getSamplesSeen());
+        utterances.drain();
     } catch (const TranscriptionTimeout& timeout) {
         leaveAfterTimeout(status, timeout);
     }

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 namespace corvane::cli {
@@ -24,14 +26,18 @@ std::string trimText(const std::string& text)
     return text.substr(first, last - first + 1);
 }
 
+std::string formatWindowTimes(const WindowSchedule::Window& window)
+{
+    return "[" + formatTimestamp(window.getStartSeconds()) + " --> " + formatTimestamp(window.getEndSeconds()) + "]";
+}
+
 std::string formatTextLine(const WindowSchedule::Window& window, const std::string& text)
 {
-    return "[" + formatTimestamp(window.getStartSeconds()) + " --> " + formatTimestamp(window.getEndSeconds()) +
-           "]  " + trimText(text);
+    return formatWindowTimes(window) + "  " + trimText(text);
 }
 
 std::string formatJsonLine(const std::string& file, const WindowSchedule::Window& window,
-                           const Transcription& transcription)
+                           const Transcription& transcription, bool sayFinal)
 {
     nlohmann::ordered_json line;
     line["file"] = file;
@@ -39,16 +45,41 @@ std::string formatJsonLine(const std::string& file, const WindowSchedule::Window
     line["end"] = window.getEndSeconds();
     line["text"] = trimText(transcription.text);
     line["processingTime"] = transcription.processingTimeMs;
+    if (!transcription.language.empty()) {
+        line["language"] = transcription.language;
+        line["languageProbability"] = std::round(transcription.languageProbability * 1000.0) / 1000.0;
+    }
+    if (sayFinal)
+        line["final"] = transcription.final;
+    if (!transcription.final)
+        line["stableText"] = trimText(transcription.stableText);
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+TranscriptPrinter::TranscriptPrinter(std::FILE* stream, bool json, bool interim)
+    : stream(stream), json(json), interim(interim), terminal(::isatty(::fileno(stream)) == 1)
+{
 }
 
 void TranscriptPrinter::print(const std::string& file, const WindowSchedule::Window& window,
                               const Transcription& transcription)
 {
-    const std::string line =
-        json ? formatJsonLine(file, window, transcription) : formatTextLine(window, transcription.text);
+    if (!transcription.final && !showsInterim())
+        return;
+    std::string line;
+    if (json) {
+        // With interim text every line says which it is, finals included.
+        line = formatJsonLine(file, window, transcription, interim) + '\n';
+    } else {
+        // On a terminal: back to the start of the line, clear it, and write
+        // interim text dimmed, without ending the line.
+        if (lineOpen)
+            line = "\r\x1b[2K";
+        line += transcription.final ? formatTextLine(window, transcription.text) + "\n"
+                                    : "\x1b[2m" + formatTextLine(window, transcription.text) + "\x1b[0m";
+        lineOpen = !transcription.final;
+    }
     std::fputs(line.c_str(), stream);
-    std::fputc('\n', stream);
     std::fflush(stream);
 }
 

@@ -6,6 +6,7 @@
 #include <corvane/core/Logger.h>
 
 #include "AudioFeeder.h"
+#include "WhisperNodeFacts.h"
 #include "WhisperNodeSetup.h"
 
 namespace corvane::cli {
@@ -13,16 +14,12 @@ namespace corvane::cli {
 namespace {
 
 constexpr std::chrono::milliseconds kPollInterval{1};
-/// How far the feed may run ahead of what the control thread has looked at.
-constexpr double kFeedAheadSeconds = 0.2;
-/// The node keeps 30 s; a window not transcribed yet keeps this much margin.
-constexpr std::uint64_t kFeedLimitSamples = 464000;
+/// How far the feed may run past the oldest audio the node still needs.
+constexpr std::uint64_t kFeedLimitSamples = kNodeHistorySamples - kFeedMarginSamples;
 
-UtteranceDispatcher::Settings dispatchSettings(const TranscriptionSettings& settings, std::uint64_t maxWindowSamples)
+NodeUtterances::Settings followSettings(const TranscriptionSettings& settings)
 {
-    UtteranceDispatcher::Settings chosen;
-    chosen.maxWindowSamples = maxWindowSamples;
-    chosen.holdLast = true;
+    NodeUtterances::Settings chosen;
     chosen.timeout = settings.timeout;
     return chosen;
 }
@@ -32,28 +29,20 @@ UtteranceDispatcher::Settings dispatchSettings(const TranscriptionSettings& sett
 UtteranceFileTranscription::UtteranceFileTranscription(AudioSinkNode& sink, TranscriptionQueue& queue,
                                                        TranscriptPrinter& printer, StatusReporter& reporter,
                                                        const TranscriptionSettings& chosen)
-    : node(sink),
-      status(reporter),
-      settings(chosen),
-      endpointer(chosen.maxWindowSeconds),
-      dispatcher(sink, queue, printer, reporter, dispatchSettings(chosen, endpointer.getMaxWindowSamples()))
+    : node(sink), status(reporter), settings(chosen), utterances(sink, queue, printer, reporter, followSettings(chosen))
 {
 }
 
 void UtteranceFileTranscription::run(const std::string& path, MonoAudio& audio)
 {
     negotiateMonoInput(node, audio.sampleRate, path);
-
     // The feeder of the previous file has stopped: the count is settled.
-    const std::uint64_t origin = endpointer.getSamplesSeen();
-    const double nodeSamplesPerFrame = Endpointer::kSampleRate / audio.sampleRate;
-    const auto fileEnd =
-        origin + static_cast<std::uint64_t>(std::llround(static_cast<double>(audio.getNumberOfFrames()) * nodeSamplesPerFrame));
-    dispatcher.beginSource(path, origin);
+    utterances.beginSource(path);
+    const std::uint64_t origin = utterances.progress().received;
+    const double framesPerNodeSample = audio.sampleRate / kNodeSampleRate;
 
-    AudioFeeder feeder(node, audio.samples, audio.sampleRate, settings.realtime, &endpointer);
+    AudioFeeder feeder(node, audio.samples, audio.sampleRate, settings.realtime);
     const std::uint64_t total = feeder.getTotalFrames();
-    const auto feedAhead = static_cast<std::uint64_t>(std::llround(kFeedAheadSeconds * audio.sampleRate));
     status.beginFile(path, audio.getDurationSeconds());
     feeder.start();
     if (settings.realtime)
@@ -61,37 +50,21 @@ void UtteranceFileTranscription::run(const std::string& path, MonoAudio& audio)
 
     while (feeder.getFramesFed() < total) {
         if (!settings.realtime) {
-            std::uint64_t target = feeder.getFramesFed() + feedAhead;
-            if (const auto oldest = dispatcher.oldestOutstandingStart()) {
-                const double limit = static_cast<double>(*oldest + kFeedLimitSamples - origin) / nodeSamplesPerFrame;
-                target = std::min(target, static_cast<std::uint64_t>(limit));
-            }
-            feeder.feedUntil(target);
+            const NodeUtterances::Progress progress = utterances.progress();
+            const double limit =
+                static_cast<double>(progress.neededFrom + kFeedLimitSamples - origin) * framesPerNodeSample;
+            feeder.feedUntil(static_cast<std::uint64_t>(limit));
         }
-        collectWindows();
-        dispatcher.pump(kPollInterval, endpointer.getSamplesSeen());
+        utterances.pump(kPollInterval);
         status.showProgress(static_cast<double>(std::min(feeder.getFramesFed(), feeder.getFileFrames())) /
                             audio.sampleRate);
     }
+    // Everything is fed, the flush silence included.
+    utterances.drain();
 
-    // Everything is fed, the flush included, and the feeder waits: the
-    // endpointer is the control thread's now.
-    endpointer.finish(fileEnd);
-    collectWindows();
-    dispatcher.drain(endpointer.getSamplesSeen());
-
-    if (endpointer.getDroppedWindows() > 0)
-        Logger::warning("Utterances lost so far for want of room to queue them: " +
-                        std::to_string(endpointer.getDroppedWindows()));
     if (feeder.getRefusedBlocks() > 0)
         Logger::warning("The node refused " + std::to_string(feeder.getRefusedBlocks()) + " blocks of " + path);
     status.clearProgress();
-}
-
-void UtteranceFileTranscription::collectWindows()
-{
-    while (const std::optional<SpeechWindow> window = endpointer.takeWindow())
-        dispatcher.add(*window);
 }
 
 } // namespace corvane::cli

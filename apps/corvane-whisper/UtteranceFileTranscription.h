@@ -4,23 +4,20 @@
 
 #include <corvane/graph/AudioSinkNode.h>
 
-#include "Endpointer.h"
 #include "FileTranscriber.h"
-#include "FileTranscription.h"
-#include "UtteranceDispatcher.h"
+#include "NodeUtterances.h"
 
 namespace corvane::cli {
 
-/// Transcribes files utterance by utterance: an Endpointer hears what the
-/// node hears and ends each window in a pause, and each window's text is
-/// printed as it arrives. One endpointer serves every file, so its sample
-/// count stays the node's.
+/// Transcribes files utterance by utterance: the node ("autoTranscribe")
+/// ends each window in a pause, and each window's text is printed as it
+/// arrives.
 ///
-/// Without --realtime the feed runs ahead of the transcription only as far as
-/// the node's history still holds the oldest window not transcribed yet.
+/// Without --realtime the feed runs ahead only as far as the node's history
+/// still holds the oldest audio the node has not transcribed yet (the node's
+/// "getProgress"), so nothing is lost however slow the recogniser is.
 ///
-/// Threads: the control thread; the feeding thread is the AudioFeeder's, and
-/// the endpointer's audio side runs on it.
+/// Threads: the control thread; the feeding thread is the AudioFeeder's.
 class UtteranceFileTranscription : public FileTranscriber {
 public:
     UtteranceFileTranscription(AudioSinkNode& node, TranscriptionQueue& queue, TranscriptPrinter& printer,
@@ -29,13 +26,10 @@ public:
     void run(const std::string& path, MonoAudio& audio) override;
 
 private:
-    void collectWindows();
-
     AudioSinkNode& node;
     StatusReporter& status;
     TranscriptionSettings settings;
-    Endpointer endpointer;
-    UtteranceDispatcher dispatcher;
+    NodeUtterances utterances;
 };
 
 } // namespace corvane::cli

@@ -21,8 +21,7 @@ struct WhisperNode {
 
 /// Checks the --model path, loads the extension library, creates the node
 /// from the command's configuration and makes sure it has a model. Raises
-/// CommandError saying what is missing and how to get it. It lives beside
-/// the transcribe command, whose checks it shares.
+/// CommandError saying what is missing and how to get it.
 WhisperNode createWhisperNode(const CommandLineOptions& options);
 
 /// Tells the node that mono audio at this rate comes next; raises

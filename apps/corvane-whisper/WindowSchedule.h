@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "WhisperNodeFacts.h"
+
 namespace corvane::cli {
 
 /// Cuts one file into the windows the node is asked to transcribe: a window
@@ -12,9 +14,6 @@ namespace corvane::cli {
 /// start of the file.
 class WindowSchedule {
 public:
-    static constexpr double kNodeSampleRate = 16000.0;
-    /// The node transcribes at most its newest 30 s.
-    static constexpr std::uint64_t kNodeHistorySamples = 480000;
     /// The node's resampler holds a few milliseconds back, so a shorter window
     /// might be empty on the node's side; it grows into the next step instead.
     static constexpr std::uint64_t kShortestWindowSamples = 800;

@@ -22,6 +22,7 @@
 
 #include "AllocationCounter.h"
 #include "AudioFeeder.h"
+#include "AudioFileReader.h"
 #include "ProgramRun.h"
 #include "TestModels.h"
 #include "TranscriptPrinter.h"
@@ -185,6 +186,26 @@ std::vector<std::string> withTestModel(std::vector<std::string> arguments)
 {
     arguments.insert(arguments.begin(), {"transcribe", "--model", weightlessTinyModel(), "--no-gpu", "--threads", "2"});
     return arguments;
+}
+
+// A recording with the voice on one side only must not come out silent.
+TEST(AudioFileReader, ChannelsAreAveragedSoOneSidedAudioIsKept)
+{
+    const std::string path = temporaryFile("right-only.wav");
+    SF_INFO info{};
+    info.samplerate = 16000, info.channels = 2, info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    std::vector<float> frames(2 * 1000, 0.0f);
+    for (std::size_t i = 0; i < 1000; ++i)
+        frames[2 * i + 1] = 0.5f * std::sin(0.05f * static_cast<float>(i)); // right channel only
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(sf_writef_float(file, frames.data(), 1000), 1000);
+    sf_close(file);
+
+    const cli::MonoAudio audio = cli::readMonoAudio(path);
+    ASSERT_EQ(audio.samples.size(), 1000u);
+    for (std::size_t i = 0; i < 1000; ++i)
+        ASSERT_FLOAT_EQ(audio.samples[i], frames[2 * i + 1] / 2) << "frame " << i;
 }
 
 // Speech the project makes itself (espeak-ng: about 3 s at 22.05 kHz mono), so

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "LogCapture.h"
-#include "ModelLocation.h"
 #include "NodeTestSupport.h"
 #include "WhisperSTTNodeTypeInfo.h"
 
@@ -19,11 +18,11 @@ using Request = std::tuple<uint32_t, uint32_t, bool>; // start, end, pending
 
 class NodeActions : public ::testing::Test {
 protected:
-    WhisperSTTNode::Impl& state() { return node.getImpl(); }
-    Request request() { return {state().transcribeStart, state().transcribeEnd, state().transcribeRequested}; }
+    extensions::whisper::TranscriptionRequests& requests() { return node.transcriptionRequests(); }
+    Request request() { return {requests().window().start, requests().window().end, requests().isPending()}; }
 
     /// Appends silence to the history without starting the worker.
-    void receive(uint32_t samples) { state().history->write(std::vector<float>(samples).data(), samples); }
+    void receive(uint32_t samples) { node.audioIntake().ring().write(std::vector<float>(samples).data(), samples); }
 
     WhisperSTTNode node{testModelConfig()};
 };
@@ -56,25 +55,25 @@ TEST_F(NodeActions, WindowsRunFromTheCommitPointAndBadOnesChangeNothing)
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         receive(step.receive);
-        state().transcribeRequested = false;
+        requests().drop();
         EXPECT_EQ(node.callAction(step.action, step.params).isOk(), step.accepted);
         EXPECT_EQ(request(), step.request);
-        EXPECT_EQ(state().lastCommittedSample.load(), step.commit);
+        EXPECT_EQ(requests().commitPoint(), step.commit);
     }
-    EXPECT_EQ(state().totalSamples(), 494000u) << "the history keeps its samples";
+    EXPECT_EQ(node.audioIntake().totalSamples(), 494000u) << "the history keeps its samples";
 }
 
 TEST_F(NodeActions, LoadModelReplacesOrDropsTheModelAndReportsIt)
 {
     EventRecorder events(node);
     receive(7000);
-    state().transcribeRequested = true; // a request aimed at the old model
+    requests().post({0, 7000}, 0); // a request aimed at the old model
     ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessBaseModel()}}).isOk());
-    EXPECT_FALSE(state().transcribeRequested.load()) << "the old model's request is dropped";
-    EXPECT_EQ(state().lastCommittedSample.load(), 7000u);
+    EXPECT_FALSE(requests().isPending()) << "the old model's request is dropped";
+    EXPECT_EQ(requests().commitPoint(), 7000u);
     receive(3000);
     EXPECT_TRUE(node.callAction("loadModel", {{"modelPath", "/no/such/model.bin"}}).hasError());
-    EXPECT_EQ(state().lastCommittedSample.load(), 7000u) << "a failed load does not move the commit point";
+    EXPECT_EQ(requests().commitPoint(), 7000u) << "a failed load does not move the commit point";
     EXPECT_TRUE(node.callAction("transcribe", {}).hasError()) << "the old model is gone too";
     ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
     EXPECT_EQ(events.named("modelLoaded").at(1).data, CVAny(CVAnyMap{{"modelPath", weightlessTinyModel()}}));
@@ -87,12 +86,12 @@ TEST(NodeModelLoading, TheVoiceActivityFlagHoldsForEveryLaterLoad)
     const std::string fakeVad = writeNotAModel("silero-stand-in.bin"); // only its existence matters
     for (const bool vad : {true, false}) {
         WhisperSTTNode node({{"initializeModel", false}, {"vad", vad}});
-        node.getImpl().settings.vadModelPath = fakeVad;
+        useVadModel(node, fakeVad);
         LogCapture log;
         ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
         // Asked for, the stand-in is tried (and refused by whisper.cpp); not asked for, it is left alone.
         EXPECT_EQ(log.count("[WhisperSTTNode] Could not load the VAD model at " + fakeVad), vad ? 1u : 0u);
-        EXPECT_FALSE(node.getImpl().params.vad) << "the node runs voice-activity detection itself";
+        EXPECT_FALSE(node.modelSlot().decodingParameters().vad) << "the node runs voice-activity detection itself";
     }
 }
 
@@ -100,14 +99,19 @@ TEST(NodeModelLoading, ConcurrentLoadsLeaveAConsistentModel)
 {
     WhisperSTTNode node({{"initializeModel", false}});
     const std::string tiny = weightlessTinyModel(), base = weightlessBaseModel();
-    std::thread first([&] { node.getImpl().initializeContext(tiny, false, false); });
-    std::thread second([&] { node.getImpl().initializeContext(base, false, false); });
+    auto load = [&](const std::string& path) {
+        auto options = node.modelSlot().options();
+        options.modelPath = path;
+        node.modelSlot().load(options);
+    };
+    std::thread first([&] { load(tiny); });
+    std::thread second([&] { load(base); });
     first.join();
     second.join();
     // Whichever load ran last owns both the context and the path.
-    const std::string path = node.getImpl().currentModelPath();
+    const std::string path = node.modelSlot().options().modelPath;
     ASSERT_TRUE(path == tiny || path == base);
-    EXPECT_EQ(whisper_model_n_audio_layer(node.getImpl().context.get()), path == tiny ? 4 : 6);
+    EXPECT_EQ(whisper_model_n_audio_layer(node.modelSlot().beginRun().context()), path == tiny ? 4 : 6);
 }
 
 // The node type's description flattened to "path: value | value..." lines, a
@@ -137,6 +141,25 @@ TEST(NodeTexts, EveryTextIsExact)
         R"(actions.transcribe: "Triggers transcription of the current input buffer. When start/end are omitted, transcribes everything received since the previous transcribe call (capped to the 30 s window).")",
         R"(actions.transcribe.parameters.end: "End sample index for transcription (16 kHz, absolute). Optional: omit together with 'start'." | true | "end" | "int")",
         R"(actions.transcribe.parameters.start: "Start sample index for transcription (16 kHz, absolute). Optional: omit together with 'end' to transcribe since the last transcribe call." | true | "start" | "int")",
+        R"(actions.endUtterance: "With autoTranscribe: ends the utterance under way as if the speaker had paused, so that it is transcribed. Call at the end of a stream.")",
+        R"(actions.getProgress: "Returns how far the node has got, in 16 kHz sample indices: receivedSamples, examinedSamples (looked at for utterances), neededFrom (the oldest sample still to be transcribed; a host feeding faster than real time keeps receivedSamples - neededFrom under the 30 s history) and pendingUtterances (ended, not yet delivered).")",
+        R"(configuration.language: "The spoken language as an ISO 639-1 code (\"de\", \"fr\", ...), or \"auto\" to detect it in each run. A model that speaks English only transcribes English whatever is asked. Default: en." | true | "language" | "string")",
+        R"(configuration.translate: "Translate the speech into English (multilingual models only). Default: false." | true | "translate" | "boolean")",
+        R"(events.transcribed.data.language: "With language \"auto\": the language detected (ISO 639-1)." | "language" | "string")",
+        R"(events.transcribed.data.languageProbability: "With language \"auto\": how sure the detection is, from 0 to 1." | "languageProbability" | "float")",
+        "[WhisperSTTNode] Unknown language: 'xx'; transcribing as en.",
+        "[WhisperSTTNode] The model speaks English only; transcribing as en instead of 'de' without translation.",
+        R"(configuration.autoTranscribe: "Find utterances in the audio and transcribe each once it ends (a pause of utterancePauseMs, or maxUtteranceSeconds of speech), emitting transcribed with its start and end. transcribe actions still work and come first. Default: false." | true | "autoTranscribe" | "boolean")",
+        R"(configuration.maxUtteranceSeconds: "With autoTranscribe: the longest utterance, in seconds (1 to 30, the history); longer speech is cut at its quietest moment. Default: 20." | true | "maxUtteranceSeconds" | "float")",
+        R"(configuration.partialIntervalMs: "With partialResults: milliseconds between interim runs of the same utterance (100 to 10000). Default: 1000." | true | "partialIntervalMs" | "int")",
+        R"(configuration.partialResults: "With autoTranscribe: transcribe the utterance under way about every partialIntervalMs and emit partialTranscription, never delaying a final transcribed. Default: true." | true | "partialResults" | "boolean")",
+        R"(events.partialTranscription: "Emitted with autoTranscribe and partialResults while an utterance is under way: interim text that its transcribed event replaces." | "partialTranscription")",
+        R"(events.partialTranscription.data.end: "One past the last sample heard so far (16 kHz, absolute)." | "end" | "int")",
+        R"(events.partialTranscription.data.processingTime: "Time taken for the interim run in milliseconds." | "processingTime" | "int")",
+        R"(events.partialTranscription.data.stableText: "The leading words that two interim results in a row agreed on; it only grows within an utterance." | "stableText" | "string")",
+        R"(events.partialTranscription.data.start: "First sample of the utterance (16 kHz, absolute)." | "start" | "int")",
+        R"(events.partialTranscription.data.text: "The interim text of the utterance so far." | "text" | "string")",
+        R"(configuration.utterancePauseMs: "With autoTranscribe: the pause, in milliseconds, that ends an utterance (50 to 5000). Default: 300." | true | "utterancePauseMs" | "int")",
         R"(configuration.flashAttention: "Use flash attention in whisper.cpp for every model load, including loadModel. On a CPU it roughly halves the time of a run. Default: false." | true | "flashAttention" | "boolean")",
         R"(events.modelLoadFailed.data.error: "Failure reason." | "error" | "string")",
         R"(events.modelLoadFailed.data.modelPath: "Path of the model that failed." | "modelPath" | "string")",
@@ -145,6 +168,10 @@ TEST(NodeTexts, EveryTextIsExact)
         R"(events.modelLoaded: "Emitted when a model is loaded successfully." | "modelLoaded")",
         R"(events.transcribed.data.processingTime: "Time taken for transcription in milliseconds." | "processingTime" | "int")",
         R"(events.transcribed.data.text: "The transcribed text." | "text" | "string")",
+        R"(events.transcribed.data.start: "First sample of the window transcribed (16 kHz, absolute)." | "start" | "int")",
+        R"(events.transcribed.data.end: "One past the last sample of the window (16 kHz, absolute)." | "end" | "int")",
+        "[WhisperSTTNode] maxUtteranceSeconds 45 is outside 1..30; using 30.",
+        "[WhisperSTTNode] utterancePauseMs 0 is outside 50..5000; using 50.",
         R"(events.transcribed: "Emitted when transcription is completed." | "transcribed")",
         "[WhisperSTTNode] Unknown configuration key: Bogus",
         "[WhisperSTTNode] numberOfThreads 0 is below 1; using 1 thread.",
@@ -154,8 +181,7 @@ TEST(NodeTexts, EveryTextIsExact)
         "[WhisperSTTNode] Initializing with GPU: ENABLED",
         "[WhisperSTTNode] Initializing with GPU: DISABLED",
         "[WhisperSTTNode] Initialized successfully",
-        "[WhisperSTTNode] VAD model not found at " + extensions::whisper::defaultVadModelPath() +
-            "; transcribing without voice-activity detection.",
+        "[WhisperSTTNode] VAD model not found at /no/such/silero.bin; transcribing without voice-activity detection.",
         "[WhisperSTTNode] Action 'transcribe': no new audio since last commit, skipping.",
         "[WhisperSTTNode] Action 'transcribe' called, start of samples: 100, end of samples: 50",
         "[WhisperSTTNode] Invalid transcribe window: 'end' (50) must be greater than 'start' (100).",
@@ -182,15 +208,20 @@ TEST(NodeTexts, EveryTextIsExact)
         if (result.hasError())
             said.push_back(result.getError().getMessage());
     };
-    WhisperSTTNode bare({{"initializeModel", false}, {"numberOfThreads", 0}, {"Bogus", 1}});
-    EXPECT_EQ(bare.getImpl().params.n_threads, 1);
+    WhisperSTTNode bare({{"initializeModel", false}, {"numberOfThreads", 0}, {"Bogus", 1}, {"maxUtteranceSeconds", 45},
+                         {"utterancePauseMs", 0}});
+    EXPECT_EQ(bare.modelSlot().decodingParameters().n_threads, 1);
     error(bare.callAction("transcribe", {}));
     error(bare.callAction("Transcribe", {}));
     WhisperSTTNode({{"modelPath", "/no/such/model.bin"}});
     EXPECT_THROW(WhisperSTTNode(CVAnyMap{{"modelPath", writeNotAModel("not-a-model.bin")}}), std::runtime_error);
-    WhisperSTTNode(CVAnyMap{{"modelPath", weightlessTinyModel()}});
-    WhisperSTTNode node(testModelConfig({{"vad", true}}));
-    EXPECT_FALSE(node.getImpl().params.vad) << "without the Silero model";
+    WhisperSTTNode(CVAnyMap{{"modelPath", weightlessTinyModel()}, {"language", "xx"}});
+    WhisperSTTNode(CVAnyMap{{"modelPath", weightlessTinyModel()}, {"language", "de"}, {"translate", true}});
+    // Whatever a user has put in files/, this node's Silero model is missing.
+    WhisperSTTNode node(testModelConfig({{"vad", true}, {"initializeModel", false}}));
+    useVadModel(node, "/no/such/silero.bin");
+    ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", weightlessTinyModel()}}).isOk());
+    EXPECT_FALSE(node.modelSlot().decodingParameters().vad) << "without the Silero model";
     error(node.callAction("transcribe", {}));
     error(node.callAction("transcribe", {{"start", 100}, {"end", 50}}));
     try {

@@ -15,13 +15,14 @@ TEST(NodeAudioThread, SteadyIntakeNeitherAllocatesNorLocks)
                                                     {96000.0, 8192}, {22050.0, 1}, {8000.0, 4096}};
     for (const auto& [rate, blockFrames] : cases) {
         SCOPED_TRACE(::testing::Message() << rate << " Hz in blocks of " << blockFrames);
-        // Without a model the worker still starts and polls meanwhile.
-        WhisperSTTNode node({{"initializeModel", false}});
+        // Without a model the worker still starts, polls and (every other
+        // node) looks for utterances meanwhile.
+        WhisperSTTNode node({{"initializeModel", false}, {"autoTranscribe", rate > 20000}});
         const std::vector<float> audio = sine(300.0, rate, 2.0);
         // The first blocks set the resampler up and start the worker.
         feed(node, std::vector<float>(audio.begin(), audio.begin() + std::max(blockFrames, static_cast<std::size_t>(rate / 10))),
              rate, blockFrames);
-        ASSERT_TRUE(node.getImpl().worker.joinable());
+        ASSERT_TRUE(node.transcriptionWorker().running());
 
         AllocationCounter counter;
         counter.start();
@@ -38,15 +39,15 @@ TEST(NodeAudioThread, SteadyIntakeNeitherAllocatesNorLocks)
 TEST(NodeAudioThread, OneBlockLeavesTheAudioARunIsAboutToCopyInPlace)
 {
     WhisperSTTNode node({{"initializeModel", false}});
-    WhisperSTTNode::Impl& state = node.getImpl();
+    auto& intake = node.audioIntake();
     feed(node, sine(300.0, 8000.0, 35.0), 8000.0, 8192);
-    const uint64_t total = state.totalSamples();
-    const auto retained = static_cast<uint32_t>(state.historyCapacity);
-    const float* oldest = state.history->window(state.history->ringPositionOf(total - retained));
+    const uint64_t total = intake.totalSamples();
+    const uint32_t retained = intake.kHistoryCapacity;
+    const float* oldest = intake.ring().window(intake.ring().ringPositionOf(total - retained));
     const std::vector<float> before(oldest, oldest + retained);
 
     feed(node, std::vector<float>(8192, 0.9f), 8000.0, 8192);
-    ASSERT_GT(state.totalSamples() - total, 16000u) << "one block brings more than a second";
+    ASSERT_GT(intake.totalSamples() - total, 16000u) << "one block brings more than a second";
     EXPECT_TRUE(std::equal(before.begin(), before.end(), oldest));
 }
 

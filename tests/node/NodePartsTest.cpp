@@ -3,6 +3,7 @@
 
 #include "PhraseGrammar.h"
 #include "SampleRingBuffer.h"
+#include "StableText.h"
 #include "TranscriptCleanup.h"
 #include "TranscriptionWindow.h"
 
@@ -156,7 +157,6 @@ TEST(PlaceWindow, PlacesClampsAndRefusesWindows)
         EXPECT_EQ(p.endIndex, static_cast<uint32_t>(last));
         EXPECT_EQ(p.sampleCount, static_cast<uint32_t>(last - first));
         EXPECT_EQ(p.paddedCount, std::max(p.sampleCount, kMinimumRunSamples));
-        EXPECT_EQ(p.ringPosition, static_cast<uint32_t>(first % C));
         EXPECT_EQ(p.clampedStart, start < oldest);
         EXPECT_EQ(p.clampedEnd, end > total);
     }
@@ -207,4 +207,25 @@ TEST(CleanTranscription, SurvivesHostileLongTexts)
     EXPECT_EQ(cleanTranscription("a" + std::string(megabyte, ' ') + "b" + std::string(megabyte, '\n')), "a b");
     EXPECT_EQ(cleanTranscription(std::string(megabyte, '[')), ""); // quadratic if each opener searched
     EXPECT_EQ(cleanTranscription(std::string(megabyte, '(') + "x"), std::string(megabyte, '(') + "x");
+}
+
+// Local agreement of two: words stay stable once two interim texts in a row
+// begin with them, and the stable text never shrinks.
+TEST(StableText, GrowsByAgreementAndNeverShrinks)
+{
+    const std::pair<const char*, const char*> steps[] = {
+        {" And so", ""},
+        {" And so my", "And so"},
+        {" And so my fellow", "And so my"},
+        {" And sew my", "And so my"},          // disagreement keeps what was stable
+        {" And sew my fellow", "And so my"},   // agreement that contradicts it does not replace it
+        {" And so my fellow Americans", "And so my"},
+        {" And so my fellow Americans ask", "And so my fellow Americans"},
+        {"", "And so my fellow Americans"},
+    };
+    StableText stable;
+    for (const auto& [interim, expected] : steps)
+        EXPECT_EQ(stable.update(interim), expected) << interim;
+    stable.restart();
+    EXPECT_EQ(stable.update(" Ask"), "");
 }

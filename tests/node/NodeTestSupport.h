@@ -7,14 +7,20 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <corvane/audio/AudioBus.h>
+#include <sndfile.h>
 
 #include "TestModels.h"
 #include "WhisperSTTNode.h"
-#include "WhisperSTTNodeImpl.h"
+#include "AudioIntake.h"
+#include "ModelSlot.h"
+#include "TranscriptionRequests.h"
+#include "TranscriptionWorker.h"
 
 namespace corvane::test {
 
@@ -48,6 +54,44 @@ inline std::vector<float> sine(double frequency, double rate, double seconds, fl
     return samples;
 }
 
+/// A stretch of signal over the case's background noise: nothing, or
+/// syllables of a 220 Hz tone with a harmonic (voiced speech as far as energy
+/// goes): 250 ms at the level, then 50 ms 20 dB lower, no pause.
+struct Piece {
+    double seconds, toneDbfs; ///< toneDbfs -200: no tone
+};
+inline constexpr double kNone = -200.0;
+
+inline std::vector<float> render(const std::vector<Piece>& pieces, double noiseDbfs, double rate)
+{
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0.0f, static_cast<float>(std::pow(10.0, noiseDbfs / 20.0)));
+    std::vector<float> samples;
+    for (const Piece& piece : pieces) {
+        const double amplitude = std::pow(10.0, piece.toneDbfs / 20.0);
+        for (long i = 0; i < std::lround(piece.seconds * rate); ++i) {
+            const double t = static_cast<double>(samples.size()) / rate;
+            const double syllable = std::fmod(static_cast<double>(i) / rate, 0.3) < 0.25 ? 1.0 : 0.1;
+            const double tone = std::sin(2 * M_PI * 220 * t) + 0.5 * std::sin(2 * M_PI * 660 * t);
+            samples.push_back(static_cast<float>(amplitude * syllable * tone) + noise(random));
+        }
+    }
+    return samples;
+}
+
+/// A 16 kHz mono file's samples; raises for anything else.
+inline std::vector<float> readMono16k(const std::string& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr || info.samplerate != 16000 || info.channels != 1)
+        throw std::runtime_error(path + " is not 16 kHz mono");
+    std::vector<float> samples(static_cast<std::size_t>(info.frames));
+    sf_readf_float(file, samples.data(), info.frames);
+    sf_close(file);
+    return samples;
+}
+
 /// Collects an emitter's events (from any thread); the test waits for them.
 class EventRecorder {
 public:
@@ -65,6 +109,12 @@ public:
         });
     }
     ~EventRecorder() { emitter.removeListener(id); }
+
+    std::vector<Event> all() const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return events;
+    }
 
     std::vector<Event> named(const std::string& name) const
     {
@@ -90,6 +140,14 @@ private:
     std::vector<Event> events;
     EventEmitter::ListenerId id = 0;
 };
+
+/// Points the node's later loads at another Silero model file.
+inline void useVadModel(WhisperSTTNode& node, const std::string& path)
+{
+    auto options = node.modelSlot().options();
+    options.vadModelPath = path;
+    node.modelSlot().keepOptions(options);
+}
 
 inline std::string writeNotAModel(const std::string& name) // a file that exists but is not a model
 {

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <random>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -14,6 +15,29 @@
 namespace corvane::test {
 namespace {
 
+// Each joined stretch but the last carries the overlap the parameters name.
+TEST(VoiceActivityRealModel, TheOverlapComesFromTheParameters)
+{
+    const std::string silero = sharedFile("models/silero-v6.0.0-ggml.bin"), jfk = sharedFile("audio/jfk.wav");
+    if (silero.empty() || jfk.empty())
+        GTEST_SKIP() << "needs ../shared/models/silero-v6.0.0-ggml.bin and ../shared/audio/jfk.wav";
+    const std::vector<float> speech = readMono16k(jfk);
+    whisper_vad_params params = whisper_vad_default_params();
+    std::vector<std::size_t> lengths;
+    std::size_t spans = 0;
+    for (const float overlap : {0.1f, 0.3f}) {
+        params.samples_overlap = overlap;
+        auto detector = extensions::whisper::VoiceActivityDetector::load(silero, params, 480000);
+        ASSERT_NE(detector, nullptr);
+        ASSERT_EQ(detector->extractSpeech(speech.data(), static_cast<uint32_t>(speech.size()), 17000),
+                  extensions::whisper::VoiceActivityDetector::Outcome::Speech);
+        lengths.push_back(detector->speech().size());
+        spans = detector->spanCount();
+    }
+    ASSERT_GT(spans, 1u) << "jfk.wav has pauses";
+    EXPECT_EQ(lengths[1] - lengths[0], (spans - 1) * 3200);
+}
+
 TEST(NodeVoiceActivityRealModel, SpeechIsTranscribedAndSilenceOrNoiseNeverReachTheModel)
 {
     const std::string model = realTinyModel(), silero = sharedFile("models/silero-v6.0.0-ggml.bin");
@@ -22,12 +46,7 @@ TEST(NodeVoiceActivityRealModel, SpeechIsTranscribedAndSilenceOrNoiseNeverReachT
         GTEST_SKIP() << "needs ../shared/models/ggml-tiny.en.bin, ../shared/models/silero-v6.0.0-ggml.bin and "
                         "../shared/audio/jfk.wav";
 
-    SF_INFO info{}; // jfk.wav is 16 kHz mono
-    SNDFILE* file = sf_open(jfk.c_str(), SFM_READ, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<float> speech(static_cast<std::size_t>(info.frames));
-    sf_readf_float(file, speech.data(), info.frames);
-    sf_close(file);
+    const std::vector<float> speech = readMono16k(jfk);
     std::vector<float> noise(160000);
     std::mt19937 random(8);
     std::normal_distribution<float> gaussian(0.0f, 0.01f); // -40 dBFS RMS
@@ -46,9 +65,9 @@ TEST(NodeVoiceActivityRealModel, SpeechIsTranscribedAndSilenceOrNoiseNeverReachT
         SCOPED_TRACE(expected + skipLine + (vad ? " (VAD on)" : " (VAD off)"));
         LogCapture log;
         WhisperSTTNode node({{"initializeModel", false}, {"vad", vad}, {"flashAttention", true}});
-        node.getImpl().settings.vadModelPath = silero;
+        useVadModel(node, silero);
         ASSERT_TRUE(node.callAction("loadModel", {{"modelPath", model}}).isOk());
-        ASSERT_EQ(node.getImpl().voiceActivity != nullptr, vad);
+        ASSERT_EQ(node.modelSlot().beginRun().detectsVoiceActivity(), vad);
         EventRecorder events(node);
         feed(node, audio, 16000.0, 160);
         ASSERT_TRUE(node.callAction("transcribe", {}).isOk());
@@ -61,7 +80,7 @@ TEST(NodeVoiceActivityRealModel, SpeechIsTranscribedAndSilenceOrNoiseNeverReachT
                 text += static_cast<char>(std::tolower(c));
         EXPECT_EQ(text, expected);
         EXPECT_EQ(log.count("[LATENCY][WHISPER_END] timestamp="), 1u);
-        EXPECT_FALSE(node.getImpl().params.vad) << "whisper.cpp must not run a detection of its own";
+        EXPECT_FALSE(node.modelSlot().decodingParameters().vad) << "whisper.cpp must not run a detection of its own";
         EXPECT_EQ(log.count("[WhisperSTTNode] Voice activity: "), vad && skipLine.empty() ? 1u : 0u);
         if (!skipLine.empty()) {
             EXPECT_EQ(log.count(skipLine), 1u);

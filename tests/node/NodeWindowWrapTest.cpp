@@ -11,8 +11,6 @@
 namespace corvane::test {
 namespace {
 
-using extensions::whisper::SampleRingBuffer;
-
 constexpr uint64_t k2To31 = uint64_t { 1 } << 31;
 constexpr uint64_t k2To32 = uint64_t { 1 } << 32;
 constexpr uint32_t kSecond = 16000;
@@ -20,9 +18,8 @@ constexpr uint32_t kSecond = 16000;
 std::unique_ptr<WhisperSTTNode> nodeWithCounterAt(uint64_t firstIndex)
 {
     auto node = std::make_unique<WhisperSTTNode>(testModelConfig());
-    auto& state = node->getImpl();
-    state.history = std::make_unique<SampleRingBuffer>(state.history->capacity(), firstIndex);
-    state.lastCommittedSample.store(firstIndex);
+    node->audioIntake().startCountingAt(firstIndex);
+    node->transcriptionRequests().moveCommitPoint(firstIndex);
     return node;
 }
 
@@ -46,23 +43,22 @@ TEST(NodeWindowWrap, NewestSecondIsServedPastTwoToThe31And32)
         auto node = nodeWithCounterAt(c.totalAfterFeed - audio.size());
         EventRecorder events(*node);
         feed(*node, audio, 16000.0, 320);
-        auto& state = node->getImpl();
-        ASSERT_EQ(state.totalSamples(), c.totalAfterFeed);
+        ASSERT_EQ(node->audioIntake().totalSamples(), c.totalAfterFeed);
 
         const auto end = static_cast<int>(static_cast<uint32_t>(c.totalAfterFeed));
         const auto start = static_cast<int>(static_cast<uint32_t>(c.totalAfterFeed - kSecond));
         LogCapture log;
         const auto result = node->callAction("transcribe", {{"start", start}, {"end", end}});
         ASSERT_FALSE(result.hasError()) << result.getError().getMessage();
-        EXPECT_EQ(state.lastCommittedSample.load(), c.totalAfterFeed);
+        EXPECT_EQ(node->transcriptionRequests().commitPoint(), c.totalAfterFeed);
         ASSERT_TRUE(events.waitFor("transcribed", 1));
 
         EXPECT_EQ(log.count("[WhisperSTTNode] Transcription window "), 0u); // neither cut nor dropped
         EXPECT_EQ(log.count("[WhisperSTTNode] Final processing buffer size: 17000 samples, audio_ctx=1000"), 1u);
         const std::vector<float> newest(audio.end() - kSecond, audio.end());
-        const std::vector<float> read(state.runSamples.begin(), state.runSamples.begin() + kSecond);
-        EXPECT_EQ(read, newest);
-        EXPECT_TRUE(std::all_of(state.runSamples.begin() + kSecond, state.runSamples.begin() + 17000,
+        const std::vector<float>& run = node->transcriptionWorker().lastRunSamples();
+        EXPECT_EQ(std::vector<float>(run.begin(), run.begin() + kSecond), newest);
+        EXPECT_TRUE(std::all_of(run.begin() + kSecond, run.begin() + 17000,
                                 [](float sample) { return sample == 0.0f; }));
     }
 }
@@ -79,26 +75,26 @@ TEST(NodeWindowWrap, EmptyAndReversedWindowsAreRefusedAnywhere)
         bool refused;
     };
     auto node = nodeWithCounterAt(0);
-    auto& state = node->getImpl();
+    auto& requests = node->transcriptionRequests();
     for (const Case& c : {Case{100, 50, true},       Case{100, 100, true},     Case{0, kMin, true},
                           Case{kMin + 10, kMin, true}, Case{kMin, kMin, true}, Case{kMin, kMax, true},
                           Case{kMax, kMin, false},     Case{-10, 5, false},    Case{kMin, kMin + 1, false},
                           Case{-100, -50, false}}) {
         SCOPED_TRACE(testing::Message() << "start " << c.start << ", end " << c.end);
-        state.transcribeRequested.store(false);
-        state.lastCommittedSample.store(7);
+        requests.drop();
+        requests.moveCommitPoint(7);
         const auto result = node->callAction("transcribe", {{"start", c.start}, {"end", c.end}});
         ASSERT_EQ(result.hasError(), c.refused);
         if (c.refused) {
             EXPECT_EQ(result.getError().getMessage(),
                       "[WhisperSTTNode] Invalid transcribe window: 'end' (" + std::to_string(c.end) +
                           ") must be greater than 'start' (" + std::to_string(c.start) + ").");
-            EXPECT_FALSE(state.transcribeRequested.load());
-            EXPECT_EQ(state.lastCommittedSample.load(), 7u);
+            EXPECT_FALSE(requests.isPending());
+            EXPECT_EQ(requests.commitPoint(), 7u);
         } else {
-            EXPECT_TRUE(state.transcribeRequested.load());
-            EXPECT_EQ(state.transcribeStart.load(), static_cast<uint32_t>(c.start));
-            EXPECT_EQ(state.transcribeEnd.load(), static_cast<uint32_t>(c.end));
+            EXPECT_TRUE(requests.isPending());
+            EXPECT_EQ(requests.window().start, static_cast<uint32_t>(c.start));
+            EXPECT_EQ(requests.window().end, static_cast<uint32_t>(c.end));
         }
     }
 }

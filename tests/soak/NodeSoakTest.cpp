@@ -23,7 +23,11 @@
 #include <corvane/core/Logger.h>
 
 #include "AllocationCounter.h"
-#include "WhisperSTTNodeImpl.h"
+#include "AudioIntake.h"
+#include "ModelSlot.h"
+#include "TranscriptionRequests.h"
+#include "TranscriptionWorker.h"
+#include "WhisperSTTNode.h"
 
 namespace corvane::test {
 namespace {
@@ -145,7 +149,7 @@ struct AudioFeeder {
         bus.setBuffer(AudioBuffer<float>(noise, frames, rate));
         // The block that changes the rate sets the resampler up again, and the first delivery starts the worker:
         // both allocate by design.
-        const bool steady = rate == lastRate && node.getImpl().workerStarted;
+        const bool steady = rate == lastRate && node.transcriptionWorker().started();
         AudioThreadWatch watch;
         if (steady)
             watch.start();
@@ -153,7 +157,7 @@ struct AudioFeeder {
         if (steady)
             watch.stop(), ++steadyBlocks, allocations += watch.count(), locks += watch.lockCount();
         ++blocks, lastRate = rate, secondsLeftAtRate -= frames / rate;
-        counterMismatches += node.getImpl().totalSamples() != node.getImpl().resampler->getTotalFramesDelivered();
+        counterMismatches += node.audioIntake().totalSamples() != node.audioIntake().framesDelivered();
         return frames / rate;
     }
 
@@ -188,7 +192,7 @@ uint64_t control(WhisperSTTNode& node, uint32_t seed, std::stop_token stop)
             << CVAny(params).toString() << ": " << (result.isOk() ? "accepted" : error);
     };
     for (; !stop.stop_requested(); std::this_thread::sleep_for(1ms * (random() % 40))) {
-        const auto total = static_cast<int64_t>(node.getImpl().totalSamples());
+        const auto total = static_cast<int64_t>(node.audioIntake().totalSamples());
         const int64_t a = uniform(0, total + 1000), b = uniform(1, 100000), old = std::max<int64_t>(0, total - uniform(0, 640000));
         const int64_t choice = uniform(0, 99);
         if (choice < 35)
@@ -221,16 +225,16 @@ bool waitFor(auto condition)
 /// taken shows in the log only once its run starts).
 bool waitUntilIdle(WhisperSTTNode& node)
 {
-    auto idle = [&] { return !node.getImpl().transcribeRequested && !Ledger::read().open; };
+    auto idle = [&] { return !node.transcriptionRequests().isPending() && !Ledger::read().open; };
     return waitFor([&] { return idle() && (std::this_thread::sleep_for(100ms), idle()); });
 }
 
 /// A default request once new audio has come after a reset (which brings the commit point to now).
 bool requestNewAudio(WhisperSTTNode& node)
 {
-    const uint64_t before = node.getImpl().totalSamples();
+    const uint64_t before = node.audioIntake().totalSamples();
     return node.callAction("resetTranscribeWindow", {}).isOk() &&
-           waitFor([&] { return node.getImpl().totalSamples() >= before + 3200; }) &&
+           waitFor([&] { return node.audioIntake().totalSamples() >= before + 3200; }) &&
            node.callAction("transcribe", {}).isOk();
 }
 
@@ -264,7 +268,7 @@ void runLifetime(int index, uint32_t seed, std::chrono::duration<double> busy)
     // Once the actions stop, one more accepted request is answered (not necessarily by exactly one event: a worker
     // stalled between taking an earlier request and starting its run serves this window twice).
     arm(index, "the last request");
-    ASSERT_TRUE(node->getImpl().modelReady || node->callAction("loadModel", {{"modelPath", kModel}}).isOk());
+    ASSERT_TRUE(node->modelSlot().isReady() || node->callAction("loadModel", {{"modelPath", kModel}}).isOk());
     ASSERT_TRUE(waitUntilIdle(*node)) << "a request was never taken, or a run never ended";
     const uint64_t eventsBefore = *events;
     ASSERT_TRUE(requestNewAudio(*node));
@@ -278,7 +282,7 @@ void runLifetime(int index, uint32_t seed, std::chrono::duration<double> busy)
     ASSERT_TRUE(index % 3 != 0 || waitFor([&] { return Ledger::read().started > startedBefore; }));
     audio.request_stop();
     audio.join();
-    EXPECT_EQ(node->getImpl().totalSamples(), node->getImpl().resampler->getTotalFramesDelivered());
+    EXPECT_EQ(node->audioIntake().totalSamples(), node->audioIntake().framesDelivered());
     node.reset();
     alarm(0);
 

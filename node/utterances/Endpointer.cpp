@@ -2,39 +2,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
-#include <corvane/audio/AudioBuffer.h>
-
-namespace corvane::cli {
+namespace corvane::extensions::whisper {
 
 namespace {
 
-constexpr std::uint32_t kFrameSamples = 160; // 10 ms at 16 kHz
+constexpr uint32_t kFrameSamples = 160; // 10 ms at 16 kHz
 /// Speech before this much quiet belongs to the utterance a new onset starts.
 constexpr std::size_t kLongestLookBackFrames = 300;
 
-std::uint64_t toSamples(double seconds)
-{
-    return static_cast<std::uint64_t>(std::llround(seconds * Endpointer::kSampleRate));
-}
-
 } // namespace
 
-Endpointer::Endpointer(double maxWindowSeconds)
-    : maxWindowSamples(toSamples(std::clamp(maxWindowSeconds, 1.0, kLongestWindowSeconds))),
-      converter(kSampleRate, 512)
+Endpointer::Endpointer(uint64_t maxWindowSamples, uint64_t pauseSamples, uint64_t firstIndex)
+    : maxWindowSamples(maxWindowSamples)
+    , pauseSamples(pauseSamples)
+    , frameStart(firstIndex)
+    , position(firstIndex)
+    , sentUpTo(firstIndex)
 {
-    converter.setNumberOfBuses(1, 0);
-    converter.setProcessCallback([this](AudioBusList& input, AudioBusList&) {
-        const AudioBuffer<float> converted = input.getBus(0).getBuffer();
-        analyze({converted.getReadPointer(0), converted.getNumberOfFrames()});
-        return true;
-    });
-}
-
-void Endpointer::consume(AudioBusList& input) noexcept
-{
-    converter.process(input, noOutputs);
 }
 
 void Endpointer::analyze(std::span<const float> samples) noexcept
@@ -45,29 +31,53 @@ void Endpointer::analyze(std::span<const float> samples) noexcept
         if (++frameFill == kFrameSamples)
             endFrame();
     }
-    samplesSeen.store(position, std::memory_order_release);
 }
 
-void Endpointer::finish(std::uint64_t endAtMost) noexcept
+void Endpointer::finish(uint64_t endAtMost) noexcept
 {
     if (frameFill > 0)
         endFrame();
     if (open) {
-        const std::uint64_t end = std::min({lastSpeechEnd + kPauseSamples / 2, position, endAtMost});
+        const uint64_t end = std::min({lastSpeechEnd + pauseSamples / 2, position, endAtMost});
         if (end > windowStart)
             close(end);
         open = false;
     }
-    samplesSeen.store(position, std::memory_order_release);
 }
 
-std::optional<SpeechWindow> Endpointer::takeWindow() noexcept
+void Endpointer::restartAt(uint64_t index) noexcept
 {
-    const std::size_t head = queueHead.load(std::memory_order_relaxed);
-    if (head == queueTail.load(std::memory_order_acquire))
+    position = std::max(position, index);
+    frameStart = position;
+    frameSumOfSquares = 0.0;
+    frameFill = 0;
+    framesStored = 0;
+    open = false;
+    speechFrames = 0;
+    sentUpTo = position;
+    finished.clear();
+}
+
+std::optional<SpeechWindow> Endpointer::openUtterance() const noexcept
+{
+    if (!open || speechFrames < kShortestSpeechFrames)
         return std::nullopt;
-    const SpeechWindow window = queue[head % kQueueCapacity];
-    queueHead.store(head + 1, std::memory_order_release);
+    return SpeechWindow{windowStart, position};
+}
+
+std::optional<uint64_t> Endpointer::openWindowStart() const noexcept
+{
+    if (!open)
+        return std::nullopt;
+    return windowStart;
+}
+
+std::optional<SpeechWindow> Endpointer::takeWindow()
+{
+    if (finished.empty())
+        return std::nullopt;
+    const SpeechWindow window = finished.front();
+    finished.pop_front();
     return window;
 }
 
@@ -93,7 +103,7 @@ void Endpointer::endFrame() noexcept
     }
 
     if (open && position - windowStart >= maxWindowSamples) {
-        const std::uint64_t cut = quietestCutPoint();
+        const uint64_t cut = quietestCutPoint();
         publish({windowStart, cut});
         sentUpTo = cut;
         windowStart = cut;
@@ -108,7 +118,7 @@ void Endpointer::onSpeech(const Frame& frame) noexcept
 {
     if (!open) {
         open = true;
-        const std::uint64_t onset = onsetBefore(frame);
+        const uint64_t onset = onsetBefore(frame);
         windowStart = startBefore(onset);
         speechFrames = 0;
     }
@@ -118,8 +128,8 @@ void Endpointer::onSpeech(const Frame& frame) noexcept
 
 void Endpointer::onQuiet(const Frame& frame) noexcept
 {
-    if (open && frame.end - lastSpeechEnd >= kPauseSamples)
-        close(lastSpeechEnd + kPauseSamples / 2);
+    if (open && frame.end - lastSpeechEnd >= pauseSamples)
+        close(lastSpeechEnd + pauseSamples / 2);
 }
 
 void Endpointer::reopenUnheardSpeech() noexcept
@@ -131,7 +141,7 @@ void Endpointer::reopenUnheardSpeech() noexcept
             return;
         if (detector.isSpeech(earlier.power)) {
             open = true;
-            const std::uint64_t onset = onsetBefore(earlier);
+            const uint64_t onset = onsetBefore(earlier);
             windowStart = startBefore(onset);
             lastSpeechEnd = earlier.end;
             speechFrames = 0;
@@ -142,10 +152,10 @@ void Endpointer::reopenUnheardSpeech() noexcept
     }
 }
 
-std::uint64_t Endpointer::onsetBefore(const Frame& frame) const noexcept
+uint64_t Endpointer::onsetBefore(const Frame& frame) const noexcept
 {
-    std::uint64_t onset = frame.start;
-    std::uint64_t quiet = 0;
+    uint64_t onset = frame.start;
+    uint64_t quiet = 0;
     const std::size_t available = std::min({framesStored, kFrameHistory, kLongestLookBackFrames});
     for (std::size_t back = 1; back < available; ++back) {
         const Frame& earlier = frameBack(back);
@@ -156,25 +166,25 @@ std::uint64_t Endpointer::onsetBefore(const Frame& frame) const noexcept
         if (detector.isSpeech(earlier.power)) {
             onset = earlier.start;
             quiet = 0;
-        } else if ((quiet += earlier.end - earlier.start) >= kPauseSamples) {
+        } else if ((quiet += earlier.end - earlier.start) >= pauseSamples) {
             break;
         }
     }
     return std::max(onset, sentUpTo);
 }
 
-std::uint64_t Endpointer::startBefore(std::uint64_t onset) const noexcept
+uint64_t Endpointer::startBefore(uint64_t onset) const noexcept
 {
     return std::max(sentUpTo, onset > kLeadInSamples ? onset - kLeadInSamples : 0);
 }
 
-std::uint64_t Endpointer::quietestCutPoint() const noexcept
+uint64_t Endpointer::quietestCutPoint() const noexcept
 {
     // A short maximum searches its later half only, so the cut never leaves a
     // sliver of a window behind.
-    const std::uint64_t searchLength = std::min(kCutSearchSamples, maxWindowSamples / 2);
-    const std::uint64_t searchFrom = std::max(windowStart, position > searchLength ? position - searchLength : 0);
-    std::uint64_t cut = position;
+    const uint64_t searchLength = std::min(kCutSearchSamples, maxWindowSamples / 2);
+    const uint64_t searchFrom = std::max(windowStart, position > searchLength ? position - searchLength : 0);
+    uint64_t cut = position;
     double quietest = HUGE_VAL;
     const std::size_t available = std::min(framesStored, kFrameHistory);
     for (std::size_t back = 0; back + 1 < available; ++back) {
@@ -191,7 +201,7 @@ std::uint64_t Endpointer::quietestCutPoint() const noexcept
     return cut;
 }
 
-void Endpointer::close(std::uint64_t end) noexcept
+void Endpointer::close(uint64_t end) noexcept
 {
     open = false;
     if (speechFrames < kShortestSpeechFrames)
@@ -202,13 +212,11 @@ void Endpointer::close(std::uint64_t end) noexcept
 
 void Endpointer::publish(const SpeechWindow& window) noexcept
 {
-    const std::size_t tail = queueTail.load(std::memory_order_relaxed);
-    if (tail - queueHead.load(std::memory_order_acquire) >= kQueueCapacity) {
-        droppedWindows.fetch_add(1, std::memory_order_relaxed);
-        return;
+    // A failed allocation loses one window rather than ending the worker.
+    try {
+        finished.push_back(window);
+    } catch (const std::bad_alloc&) {
     }
-    queue[tail % kQueueCapacity] = window;
-    queueTail.store(tail + 1, std::memory_order_release);
 }
 
 const Endpointer::Frame& Endpointer::frameBack(std::size_t back) const noexcept
@@ -216,4 +224,4 @@ const Endpointer::Frame& Endpointer::frameBack(std::size_t back) const noexcept
     return frames[(framesStored - 1 - back) % kFrameHistory];
 }
 
-} // namespace corvane::cli
+} // namespace corvane::extensions::whisper

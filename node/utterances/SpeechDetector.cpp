@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace corvane::cli {
+namespace corvane::extensions::whisper {
 
 namespace {
 
@@ -39,4 +39,4 @@ double SpeechDetector::threshold() const noexcept
     return std::max(floor * kMarginFactor, kQuietestSpeechPower);
 }
 
-} // namespace corvane::cli
+} // namespace corvane::extensions::whisper

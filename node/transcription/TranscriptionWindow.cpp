@@ -21,13 +21,26 @@ int audioContextFor(uint32_t sampleCount)
     return static_cast<int>(std::clamp<uint32_t>(context, 1000, 1500));
 }
 
+uint64_t absoluteIndexNear(uint64_t total, uint32_t lowBits)
+{
+    const int64_t offset = static_cast<int32_t>(lowBits - static_cast<uint32_t>(total));
+    if (offset < 0 && static_cast<uint64_t>(-offset) > total)
+        return 0;
+    return total + static_cast<uint64_t>(offset);
+}
+
+int smallAudioContextFor(uint32_t sampleCount)
+{
+    const uint32_t context = sampleCount / 320 + 128;
+    return static_cast<int>(std::clamp<uint32_t>(context, 64, 1500));
+}
+
 HistoryState historyAt(uint64_t totalSamples, uint32_t capacity)
 {
     HistoryState history;
     history.totalLow32 = static_cast<uint32_t>(totalSamples);
     history.capacity = capacity;
     history.count = static_cast<uint32_t>(std::min<uint64_t>(totalSamples, capacity));
-    history.writeIndex = capacity == 0 ? 0 : static_cast<uint32_t>(totalSamples % capacity);
     return history;
 }
 
@@ -59,8 +72,6 @@ WindowPlacement placeWindow(uint32_t start, uint32_t end, const HistoryState& hi
     placement.paddedCount = std::max(placement.sampleCount, kMinimumRunSamples);
     placement.firstIndex = history.totalLow32 - static_cast<uint32_t>(distanceBack);
     placement.endIndex = history.totalLow32 - static_cast<uint32_t>(-last);
-    placement.ringPosition = static_cast<uint32_t>(
-        (uint64_t { history.writeIndex } + history.capacity - distanceBack) % history.capacity);
     return placement;
 }
 

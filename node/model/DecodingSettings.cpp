@@ -35,7 +35,6 @@ whisper_full_params DecodingSettings::makeRecognitionParams() const
     // The node finds the speech itself (VoiceActivityDetector); whisper.cpp's
     // own path would make a four-thread Silero context on the first run.
     params.vad = false;
-    params.vad_model_path = vadModelPath.c_str();
     params.vad_params.threshold = vadParams.threshold;
     params.vad_params.min_speech_duration_ms = vadParams.minSpeechDurationMs;
     params.vad_params.min_silence_duration_ms = vadParams.minSilenceDurationMs;

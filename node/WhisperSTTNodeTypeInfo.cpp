@@ -71,10 +71,26 @@ CVAnyMap makeActions()
          "audio to this node (e.g. after flipping a BusSwitch) so stale/silent audio is not transcribed."},
     };
 
+    CVAnyMap endUtterance{
+        {"description",
+         "With autoTranscribe: ends the utterance under way as if the speaker had paused, so that it is "
+         "transcribed. Call at the end of a stream."},
+    };
+
+    CVAnyMap getProgress{
+        {"description",
+         "Returns how far the node has got, in 16 kHz sample indices: receivedSamples, examinedSamples (looked at "
+         "for utterances), neededFrom (the oldest sample still to be transcribed; a host feeding faster than real "
+         "time keeps receivedSamples - neededFrom under the 30 s history) and pendingUtterances (ended, not yet "
+         "delivered)."},
+    };
+
     return CVAnyMap{
         {"transcribe", std::move(transcribe)},
         {"loadModel", std::move(loadModel)},
         {"resetTranscribeWindow", std::move(resetTranscribeWindow)},
+        {"endUtterance", std::move(endUtterance)},
+        {"getProgress", std::move(getProgress)},
     };
 }
 
@@ -87,6 +103,28 @@ CVAnyMap makeEvents()
                    {"text", dataField("text", "string", "The transcribed text.")},
                    {"processingTime",
                     dataField("processingTime", "int", "Time taken for transcription in milliseconds.")},
+                   {"start", dataField("start", "int", "First sample of the window transcribed (16 kHz, absolute).")},
+                   {"end", dataField("end", "int", "One past the last sample of the window (16 kHz, absolute).")},
+                   {"language",
+                    dataField("language", "string", "With language \"auto\": the language detected (ISO 639-1).")},
+                   {"languageProbability",
+                    dataField("languageProbability", "float",
+                              "With language \"auto\": how sure the detection is, from 0 to 1.")},
+               })},
+        {"partialTranscription",
+         event("partialTranscription",
+               "Emitted with autoTranscribe and partialResults while an utterance is under way: interim text that "
+               "its transcribed event replaces.",
+               CVAnyMap{
+                   {"text", dataField("text", "string", "The interim text of the utterance so far.")},
+                   {"stableText",
+                    dataField("stableText", "string",
+                              "The leading words that two interim results in a row agreed on; it only grows within "
+                              "an utterance.")},
+                   {"processingTime",
+                    dataField("processingTime", "int", "Time taken for the interim run in milliseconds.")},
+                   {"start", dataField("start", "int", "First sample of the utterance (16 kHz, absolute).")},
+                   {"end", dataField("end", "int", "One past the last sample heard so far (16 kHz, absolute).")},
                })},
         {"modelLoaded",
          event("modelLoaded", "Emitted when a model is loaded successfully.",
@@ -111,6 +149,40 @@ CVAnyMap makeConfiguration()
          parameter("flashAttention", "boolean",
                    "Use flash attention in whisper.cpp for every model load, including loadModel. On a CPU it "
                    "roughly halves the time of a run. Default: false.",
+                   true)},
+        {"language",
+         parameter("language", "string",
+                   "The spoken language as an ISO 639-1 code (\"de\", \"fr\", ...), or \"auto\" to detect it in "
+                   "each run. A model that speaks English only transcribes English whatever is asked. Default: en.",
+                   true)},
+        {"translate",
+         parameter("translate", "boolean",
+                   "Translate the speech into English (multilingual models only). Default: false.", true)},
+        {"autoTranscribe",
+         parameter("autoTranscribe", "boolean",
+                   "Find utterances in the audio and transcribe each once it ends (a pause of utterancePauseMs, or "
+                   "maxUtteranceSeconds of speech), emitting transcribed with its start and end. transcribe "
+                   "actions still work and come first. Default: false.",
+                   true)},
+        {"partialResults",
+         parameter("partialResults", "boolean",
+                   "With autoTranscribe: transcribe the utterance under way about every partialIntervalMs and emit "
+                   "partialTranscription, never delaying a final transcribed. Default: true.",
+                   true)},
+        {"partialIntervalMs",
+         parameter("partialIntervalMs", "int",
+                   "With partialResults: milliseconds between interim runs of the same utterance (100 to 10000). "
+                   "Default: 1000.",
+                   true)},
+        {"utterancePauseMs",
+         parameter("utterancePauseMs", "int",
+                   "With autoTranscribe: the pause, in milliseconds, that ends an utterance (50 to 5000). "
+                   "Default: 300.",
+                   true)},
+        {"maxUtteranceSeconds",
+         parameter("maxUtteranceSeconds", "float",
+                   "With autoTranscribe: the longest utterance, in seconds (1 to 30, the history); longer speech is "
+                   "cut at its quietest moment. Default: 20.",
                    true)},
     };
 }

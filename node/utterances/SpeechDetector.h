@@ -3,21 +3,23 @@
 #include <array>
 #include <cstdint>
 
-namespace corvane::cli {
+namespace corvane::extensions::whisper {
 
 /// Tells speech from background one 10 ms frame at a time, with no model: a
 /// frame is speech when its power stands kMarginDb above the noise floor and
-/// above a level no microphone hiss reaches. The floor follows the background
+/// above kQuietestSpeechDbfs, which only digital silence and dither stay
+/// under: a quiet recording's speech counts as long as it stands clear of
+/// its own room. The floor follows the background
 /// as the lowest frame power of the last few seconds (minimum statistics): it
 /// drops at once when the room gets quieter and rises within kFloorSeconds
 /// when it gets louder, and speech, whose syllables leave gaps, never holds
 /// it up.
 ///
-/// Threads: whoever owns it (the endpointer's audio thread); no allocation.
+/// Threads: whoever owns it (the node's worker, through the endpointer).
 class SpeechDetector {
 public:
     static constexpr double kMarginDb = 10.0;
-    static constexpr double kQuietestSpeechDbfs = -60.0;
+    static constexpr double kQuietestSpeechDbfs = -80.0;
     static constexpr std::uint32_t kFloorSeconds = 5;
     static constexpr std::uint32_t kFramesPerSecond = 100;
 
@@ -38,4 +40,4 @@ private:
     std::uint32_t framesInSecond = 0;
 };
 
-} // namespace corvane::cli
+} // namespace corvane::extensions::whisper

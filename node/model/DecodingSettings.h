@@ -21,13 +21,9 @@ struct DecodingSettings {
     bool printSpecial = false;
     bool noTimestamps = false;
     bool tinydiarize = false;
-    bool flashAttention = false;   ///< "flashAttention"; read by every model load
     bool suppressNonSpeechTokens = true;
     bool blankSuppression = true;
     std::string language = "en";
-    bool useVad = false;           ///< the model load stores its voice-activity flag here
-                                   ///< (the recognition parameters keep vad off)
-    std::string vadModelPath;
 
     struct VadParams {
         float threshold = 0.5f;
@@ -42,8 +38,9 @@ struct DecodingSettings {
     static int32_t defaultThreadCount();
 
     /// Greedy-decoding parameters with these settings applied. The result
-    /// points into `language` and `vadModelPath`, so the settings must outlive
-    /// it and must not change their strings afterwards.
+    /// points into `language`, so the settings must outlive it and must not
+    /// change that string afterwards. whisper.cpp's own voice-activity
+    /// detection stays off: the node runs its own.
     whisper_full_params makeRecognitionParams() const;
 };
 

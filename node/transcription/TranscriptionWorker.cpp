@@ -1,0 +1,277 @@
+#include "TranscriptionWorker.h"
+
+#include <algorithm>
+
+#include <corvane/core/Logger.h>
+
+#include "AudioIntake.h"
+#include "TranscriptCleanup.h"
+#include "TranscriptionWindow.h"
+
+namespace corvane::extensions::whisper {
+
+namespace {
+
+/// How much of the previous utterance's text goes into the next run's prompt.
+constexpr std::size_t kPromptCharacters = 200;
+/// No interim text before the utterance under way is this long (lead-in
+/// included): whisper.cpp makes words up out of less.
+constexpr uint64_t kShortestPartialSamples = 12800;
+/// How often an interim run looks for new audio, to give up for a final.
+constexpr std::chrono::milliseconds kUrgencyCheckInterval{20};
+
+long long millisecondsSinceEpoch(std::chrono::steady_clock::time_point time)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+}
+
+std::string describeWindow(uint32_t start, uint32_t end)
+{
+    // Appended piece by piece: GCC 12 at -O3 misreads `"[" + std::string`
+    // as an overlapping copy (-Wrestrict).
+    std::string text = "[";
+    text += std::to_string(start);
+    text += ", ";
+    text += std::to_string(end);
+    text += ')';
+    return text;
+}
+
+/// The last `count` bytes of text, not starting inside a UTF-8 character.
+std::string tailOf(const std::string& text, std::size_t count)
+{
+    std::size_t from = text.size() > count ? text.size() - count : 0;
+    while (from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80)
+        ++from;
+    return text.substr(from);
+}
+
+} // namespace
+
+TranscriptionWorker::TranscriptionWorker(const AudioIntake& intake, ModelSlot& model, TranscriptionRequests& requests,
+                                         const Options& options, Delivery deliver, PartialDelivery deliverPartial)
+    : intake(intake)
+    , model(model)
+    , requests(requests)
+    , cleanAnnotations(options.cleanAnnotations)
+    , deliver(std::move(deliver))
+    , deliverPartial(std::move(deliverPartial))
+    , partials(options.utterances.partials && this->deliverPartial)
+    , partialInterval(options.utterances.partialInterval)
+    , runSamples(AudioIntake::kHistoryCapacity, 0.0f)
+{
+    if (options.utterances.enabled)
+        finder = std::make_unique<UtteranceFinder>(intake, options.utterances);
+}
+
+TranscriptionWorker::~TranscriptionWorker()
+{
+    stop();
+}
+
+void TranscriptionWorker::start() noexcept
+{
+    if (startCalled)
+        return;
+    startCalled = true;
+    try {
+        thread = std::thread([this] { loop(); });
+    } catch (const std::exception& error) {
+        Logger::error(std::string("[WhisperSTTNode] Could not start the transcription worker: ") + error.what());
+    }
+}
+
+void TranscriptionWorker::stop()
+{
+    if (stopRequested.exchange(true))
+        return;
+    if (thread.joinable())
+        thread.join();
+}
+
+void TranscriptionWorker::loop()
+{
+    while (!stopRequested.load()) {
+        // An exception leaving this thread would end the host process.
+        bool served = false;
+        try {
+            if (requests.take()) {
+                serveRequest();
+                served = true;
+            } else if (finder) {
+                served = serveUtterance();
+            }
+        } catch (const std::exception& error) {
+            Logger::error(std::string("[WhisperSTTNode] Transcription failed: ") + error.what());
+        }
+        if (!served)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void TranscriptionWorker::serveRequest()
+{
+    ModelSlot::Run recogniser = model.beginRun();
+    if (!recogniser.hasModel()) {
+        Logger::error("[WhisperSTTNode] Transcription triggered but no model is loaded.");
+        return;
+    }
+    const Clock::time_point started = Clock::now();
+    Logger::info("[LATENCY][WHISPER_START] timestamp=" + std::to_string(millisecondsSinceEpoch(started)));
+    // Read after taking the lock, so a request posted meanwhile is served
+    // with its own values.
+    transcribe(recogniser, requests.window(), started, true);
+}
+
+bool TranscriptionWorker::serveUtterance()
+{
+    if (const auto restart = requests.takeUtteranceRestart()) {
+        finder->restartAt(*restart);
+        previousText.clear();
+    }
+    finder->examine();
+    if (const auto end = requests.utteranceEnd()) {
+        finder->finish(*end);
+        requests.settleUtteranceEnd(*end);
+    }
+
+    const std::optional<SpeechWindow> utterance = finder->next();
+    if (!utterance)
+        return partials && servePartial();
+    // Whatever happens to the run, the utterance is no longer pending.
+    struct Done {
+        UtteranceFinder& finder;
+        ~Done() { finder.done(); }
+    } done{*finder};
+
+    ModelSlot::Run recogniser = model.beginRun();
+    if (!recogniser.hasModel()) {
+        Logger::debug("[WhisperSTTNode] An utterance ended but no model is loaded; it is dropped.");
+        return true;
+    }
+    const Clock::time_point started = Clock::now();
+    Logger::info("[LATENCY][WHISPER_START] timestamp=" + std::to_string(millisecondsSinceEpoch(started)));
+    Logger::debug("[WhisperSTTNode] Transcribing the utterance [" + std::to_string(utterance->start) + ", " +
+                  std::to_string(utterance->end) + ").");
+    transcribe(recogniser, {static_cast<uint32_t>(utterance->start), static_cast<uint32_t>(utterance->end)}, started,
+               false);
+    return true;
+}
+
+bool TranscriptionWorker::servePartial()
+{
+    const std::optional<SpeechWindow> open = finder->openUtterance();
+    if (!open || open->length() < kShortestPartialSamples)
+        return false;
+    const Clock::time_point now = Clock::now();
+    if (open->start != partialUtteranceStart) {
+        partialUtteranceStart = open->start;
+        stable.restart();
+        nextPartialAt = now;
+    }
+    if (now < nextPartialAt)
+        return false;
+    nextPartialAt = now + partialInterval;
+
+    ModelSlot::Run recogniser = model.beginRun();
+    if (!recogniser.hasModel())
+        return false;
+    const WindowPlacement window =
+        intake.readWindow(static_cast<uint32_t>(open->start), static_cast<uint32_t>(open->end), runSamples.data());
+    if (!window.valid)
+        return false;
+    std::fill_n(runSamples.begin() + window.sampleCount, window.paddedCount - window.sampleCount, 0.0f);
+
+    RecognitionOptions options;
+    options.prompt = previousText.empty() ? nullptr : &previousText;
+    options.smallContext = true;
+    options.abort = &TranscriptionWorker::urgentWorkWaits;
+    options.abortData = this;
+    lastUrgencyCheck = now;
+    Logger::debug("[WhisperSTTNode] Interim run of the utterance [" + std::to_string(open->start) + ", " +
+                  std::to_string(open->end) + ").");
+    PartialTranscription result;
+    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, options, result.text))
+        return true;
+    recogniser.end();
+    if (cleanAnnotations)
+        result.text = cleanTranscription(result.text);
+    if (result.text.empty())
+        return true;
+    result.stableText = stable.update(result.text);
+    result.processingTimeMs =
+        static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - now).count());
+    result.start = open->start;
+    result.end = open->end;
+    deliverPartial(result);
+    return true;
+}
+
+bool TranscriptionWorker::urgentWorkWaits(void* self)
+{
+    auto& worker = *static_cast<TranscriptionWorker*>(self);
+    // A restart must come before the audio after it is looked at.
+    const TranscriptionRequests& requests = worker.requests;
+    if (worker.stopRequested.load() || requests.isPending() || requests.utteranceRestartPending() ||
+        requests.utteranceEnd().has_value())
+        return true;
+    // whisper.cpp asks between every step of its graph; looking for the end
+    // of the utterance costs little, but not that little.
+    const Clock::time_point now = Clock::now();
+    if (now - worker.lastUrgencyCheck >= kUrgencyCheckInterval) {
+        worker.lastUrgencyCheck = now;
+        worker.finder->examine();
+    }
+    return worker.finder->hasEnded();
+}
+
+void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRequests::Window requested,
+                                     Clock::time_point started, bool deliverEmpty)
+{
+    // The window is copied before anything else (logging takes a lock and
+    // calls the application's sink).
+    const WindowPlacement window = intake.readWindow(requested.start, requested.end, runSamples.data());
+    const uint64_t total = intake.totalSamples();
+    if (!window.valid) {
+        Logger::warning("[WhisperSTTNode] Transcription window " + describeWindow(requested.start, requested.end) +
+                        " holds no retained audio; request dropped.");
+        return;
+    }
+    std::fill_n(runSamples.begin() + window.sampleCount, window.paddedCount - window.sampleCount, 0.0f);
+
+    if (window.clampedStart || window.clampedEnd)
+        Logger::warning("[WhisperSTTNode] Transcription window " + describeWindow(requested.start, requested.end) +
+                        " reaches outside the retained audio; transcribing " +
+                        describeWindow(window.firstIndex, window.endIndex) + ".");
+
+    const bool utterance = !deliverEmpty;
+    RecognitionOptions options;
+    options.prompt = utterance && !previousText.empty() ? &previousText : nullptr;
+    Transcription result;
+    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, options, result.text))
+        return;
+    if (cleanAnnotations)
+        result.text = cleanTranscription(result.text);
+    result.language = recogniser.detectedLanguage();
+    result.languageProbability = recogniser.detectedLanguageProbability();
+    recogniser.end();
+
+    const Clock::time_point finished = Clock::now();
+    const long long processingTime = std::chrono::duration_cast<std::chrono::milliseconds>(finished - started).count();
+    Logger::info("[LATENCY][WHISPER_END] timestamp=" + std::to_string(millisecondsSinceEpoch(finished)) +
+                 " processingTime=" + std::to_string(processingTime) + "ms");
+
+    if (utterance)
+        previousText = tailOf(result.text, kPromptCharacters);
+    if (result.text.empty() && !deliverEmpty) {
+        Logger::debug("[WhisperSTTNode] No words in the utterance; nothing to deliver.");
+        return;
+    }
+    result.processingTimeMs = static_cast<int32_t>(processingTime);
+    result.start = absoluteIndexNear(total, window.firstIndex);
+    result.end = absoluteIndexNear(total, window.endIndex);
+    if (deliver)
+        deliver(result);
+}
+
+} // namespace corvane::extensions::whisper
