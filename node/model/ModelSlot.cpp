@@ -6,6 +6,7 @@
 
 #include <corvane/core/Logger.h>
 
+#include "ComputeDevice.h"
 #include "ModelLocation.h"
 #include "TranscriptionWindow.h"
 
@@ -61,7 +62,7 @@ void ModelSlot::load(const ModelOptions& options)
         whisperContext.reset();
     }
 
-    whisperContext.reset(whisper_init_from_file_with_params(kept.modelPath.c_str(), contextParams));
+    whisperContext.reset(loadOnDevice(kept.modelPath, contextParams, contextInit));
     if (!whisperContext) {
         Logger::error("[WhisperSTTNode] Error Initializing");
         throw std::runtime_error("Failed to initialize WhisperSTTNode");

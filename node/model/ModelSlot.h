@@ -9,6 +9,7 @@
 
 #include <whisper.h>
 
+#include "ComputeDevice.h"
 #include "DecodingSettings.h"
 #include "LanguageChoice.h"
 #include "PhraseGrammar.h"
@@ -69,6 +70,8 @@ public:
     /// to initialize WhisperSTTNode") when whisper.cpp cannot load the model;
     /// the slot is then empty. A Silero model that is missing or will not load
     /// is logged, and runs go on without voice-activity detection.
+    /// The model goes to the GPU when the options ask for one and it works,
+    /// otherwise to the CPU (loadOnDevice).
     void load(const ModelOptions& options);
     /// The kept options, read under the lock.
     ModelOptions options() const;
@@ -83,6 +86,9 @@ public:
     /// stand-in here (one that takes its time, say) before any run.
     using FullRun = int (*)(whisper_context*, whisper_full_params, const float*, int);
     void setFullRun(FullRun run) noexcept { fullRun = run; }
+    /// What a load creates the context with (a test's stand-in may fail on
+    /// the GPU); set before any load.
+    void setContextInit(ContextInit init) noexcept { contextInit = init; }
     PhraseGrammar& grammar() noexcept { return phraseGrammar; }
     LanguageChoice& language() noexcept { return languageChoice; }
 
@@ -130,6 +136,7 @@ private:
     std::unique_ptr<whisper_context, WhisperContextDeleter> whisperContext;
     std::unique_ptr<VoiceActivityDetector> detector;
     FullRun fullRun = &whisper_full;
+    ContextInit contextInit = &whisper_init_from_file_with_params;
     std::atomic<bool> ready{false};
 };
 

@@ -153,11 +153,7 @@ TEST(NodeRealModel, TranscribesJfkAt48Kilohertz)
     file.seekg(0).read(reinterpret_cast<char*>(audio.data()), static_cast<std::streamsize>(audio.size() * sizeof(float)));
 
     WhisperSTTNode node(CVAnyMap{{"modelPath", model}, {"useGPU", false}});
-    EventRecorder events(node);
-    feed(node, audio, 48000.0, 480);
-    ASSERT_TRUE(node.callAction("transcribe", {}).isOk());
-    ASSERT_TRUE(events.waitFor("transcribed", 1));
-    const std::string text = events.named("transcribed").at(0).data.asMap().at("text").asString();
+    const std::string text = transcribeAll(node, audio, 48000.0);
     EXPECT_NE(std::regex_replace(text, std::regex("[^a-zA-Z]+"), " ").find("ask not what your country can do for you"),
               std::string::npos) << text;
 }
