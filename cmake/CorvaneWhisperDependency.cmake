@@ -9,9 +9,10 @@
 #
 # whisper.cpp and ggml are compiled with CMake's Release flags (-O3 -DNDEBUG,
 # plus -g where the build type keeps debug information) whatever the build
-# type of our own code: at -O2 ggml's CPU kernels take twice as long, and at
-# -O0 several times. CORVANE_WHISPER_RELEASE=OFF compiles them at the build
-# type like the rest, for stepping through whisper.cpp itself.
+# type of our own code: at -O2 whisper.cpp took twice as long (whisper-cli on
+# our libraries, AMD EPYC with AVX2), and -O0 is slower still.
+# CORVANE_WHISPER_RELEASE=OFF compiles them at the build type like the rest,
+# for stepping through whisper.cpp itself.
 #
 # CORVANE_PORTABLE_CPU=ON builds ggml's CPU backend once for each x86-64
 # feature level (libggml-cpu-<level>.so beside libggml) and picks the best the
@@ -136,6 +137,29 @@ else()
   set(CMAKE_C_VISIBILITY_PRESET hidden)
   set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)
   set(BUILD_SHARED_LIBS ${BUILD_SHARED_LIBS_SAVED})
+  include(CheckCCompilerFlag)
+  # ggml's AMX kernels (quantised weights on CPUs with AMX) die with SIGILL
+  # at their first tile load when compiled at -O3 (whisper-cli built as
+  # whisper.cpp ships it too, with a q8_0 model on a Xeon with AMX); without
+  # AMX the same weights take ggml's AVX-512 VNNI kernels.
+  check_c_compiler_flag("-mno-amx-tile -mno-amx-int8" CORVANE_HAS_NO_AMX)
+  if(CORVANE_HAS_NO_AMX)
+    foreach(cpu_backend IN ITEMS ggml-cpu ggml-cpu-sapphirerapids)
+      if(TARGET ${cpu_backend})
+        target_compile_options(${cpu_backend} PRIVATE -mno-amx-tile -mno-amx-int8)
+      endif()
+    endforeach()
+  endif()
+  if(NOT CORVANE_PORTABLE_CPU)
+    # With -march=native on a CPU that has AVX512-FP16, ggml does its f16
+    # vector arithmetic in half precision; whisper's attention without flash
+    # attention took 2.4 times the CPU time that way (Xeon with AVX512-FP16).
+    # None of ggml's portable variants uses it either.
+    check_c_compiler_flag(-mno-avx512fp16 CORVANE_HAS_NO_AVX512FP16)
+    if(CORVANE_HAS_NO_AVX512FP16)
+      target_compile_options(ggml-cpu PRIVATE -mno-avx512fp16)
+    endif()
+  endif()
   if(CORVANE_PORTABLE_CPU)
     # ggml loads no backend by itself; libwhisper loads the CPU variants from
     # its own folder when it is loaded (see the source for why there).
