@@ -13,9 +13,9 @@ namespace corvane::test {
 namespace {
 
 // Vulkan is off for the other tests (GGML_DISABLE_VULKAN); these list CPU-type
-// devices such as lavapipe too, which ggml does only when they are named (0:
-// the Vulkan loader's first device).
-[[maybe_unused]] const int kVisible = unsetenv("GGML_DISABLE_VULKAN") + setenv("GGML_VK_VISIBLE_DEVICES", "0", 1);
+// devices such as lavapipe too, which ggml does only when they are named: the
+// Vulkan loader's first device unless GGML_VK_VISIBLE_DEVICES names another.
+[[maybe_unused]] const int kVisible = unsetenv("GGML_DISABLE_VULKAN") + setenv("GGML_VK_VISIBLE_DEVICES", "0", 0);
 const std::string kGpuLine = "[WhisperSTTNode] Running on GPU Vulkan0 (";
 
 // "useGPU" takes the node to the Vulkan device (whisper.cpp says so too), a
