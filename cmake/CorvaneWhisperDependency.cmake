@@ -42,10 +42,11 @@ if(CORVANE_WHISPER_PREBUILT_DIR)
     message(FATAL_ERROR "No libwhisper.so in ${CORVANE_WHISPER_PREBUILT_DIR}; build the main tree first (scripts/setup).")
   endif()
   add_library(whisper SHARED IMPORTED GLOBAL)
-  # The node asks ggml's device registry (libggml) which device it runs on.
+  # The node asks ggml's device registry (libggml, libggml-base) which device
+  # it runs on.
   set_target_properties(whisper PROPERTIES
     IMPORTED_LOCATION "${CORVANE_WHISPER_PREBUILT_DIR}/libwhisper.so"
-    INTERFACE_LINK_LIBRARIES "${CORVANE_WHISPER_PREBUILT_DIR}/libggml.so"
+    INTERFACE_LINK_LIBRARIES "${CORVANE_WHISPER_PREBUILT_DIR}/libggml.so;${CORVANE_WHISPER_PREBUILT_DIR}/libggml-base.so"
     INTERFACE_INCLUDE_DIRECTORIES "${CORVANE_WHISPER_SOURCE_DIR}/include;${CORVANE_WHISPER_SOURCE_DIR}/ggml/include")
   # libwhisper finds its ggml libraries beside it through our RPATH.
   add_link_options(LINKER:--disable-new-dtags)
