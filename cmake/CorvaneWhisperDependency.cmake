@@ -19,17 +19,34 @@
 # running CPU supports when libwhisper is loaded, so that a tree built on one
 # machine runs on any other. The default builds one backend for this
 # machine's CPU (-march=native), which may die with SIGILL on an older one.
+#
+# CORVANE_GPU adds a GPU backend to ggml beside the CPU one: "vulkan" (any GPU
+# a Vulkan driver serves: Intel, AMD, NVIDIA; needs glslc, the Vulkan loader
+# and SPIR-V headers, and Vulkan-Hpp headers newer than Debian 12's, given as
+# Vulkan_INCLUDE_DIR; scripts/setup --gpu vulkan provides them all) or "cuda"
+# (NVIDIA, with the CUDA toolkit). Empty, the default, builds the CPU backend
+# alone. The node runs on the GPU when "useGPU" asks for it.
 set(CORVANE_WHISPER_PREBUILT_DIR "" CACHE PATH "Folder with a libwhisper.so built from the fetched sources")
 option(CORVANE_WHISPER_RELEASE "Compile whisper.cpp and ggml with Release optimisation whatever CMAKE_BUILD_TYPE is" ON)
 option(CORVANE_PORTABLE_CPU "Build ggml's CPU backend for every x86-64 feature level and choose at run time" OFF)
+set(CORVANE_GPU "" CACHE STRING "GPU backend for whisper.cpp: vulkan, cuda, or empty for the CPU alone")
+set_property(CACHE CORVANE_GPU PROPERTY STRINGS "" vulkan cuda)
+if(NOT CORVANE_GPU MATCHES "^(|vulkan|cuda)$")
+  message(FATAL_ERROR "CORVANE_GPU is '${CORVANE_GPU}'; use vulkan, cuda, or leave it empty for the CPU alone")
+elseif(CORVANE_GPU AND (CORVANE_WHISPER_PREBUILT_DIR OR CORVANE_USE_INSTALLED_WHISPER))
+  message(FATAL_ERROR "CORVANE_GPU applies to the whisper.cpp built here, not to a prebuilt or installed one")
+endif()
 
 if(CORVANE_WHISPER_PREBUILT_DIR)
   if(NOT EXISTS "${CORVANE_WHISPER_PREBUILT_DIR}/libwhisper.so")
     message(FATAL_ERROR "No libwhisper.so in ${CORVANE_WHISPER_PREBUILT_DIR}; build the main tree first (scripts/setup).")
   endif()
   add_library(whisper SHARED IMPORTED GLOBAL)
+  # The node asks ggml's device registry (libggml, libggml-base) which device
+  # it runs on.
   set_target_properties(whisper PROPERTIES
     IMPORTED_LOCATION "${CORVANE_WHISPER_PREBUILT_DIR}/libwhisper.so"
+    INTERFACE_LINK_LIBRARIES "${CORVANE_WHISPER_PREBUILT_DIR}/libggml.so;${CORVANE_WHISPER_PREBUILT_DIR}/libggml-base.so"
     INTERFACE_INCLUDE_DIRECTORIES "${CORVANE_WHISPER_SOURCE_DIR}/include;${CORVANE_WHISPER_SOURCE_DIR}/ggml/include")
   # libwhisper finds its ggml libraries beside it through our RPATH.
   add_link_options(LINKER:--disable-new-dtags)
@@ -68,6 +85,13 @@ else()
     set(GGML_NATIVE ON CACHE BOOL "" FORCE)
     set(GGML_BACKEND_DL OFF CACHE BOOL "" FORCE)
     set(GGML_CPU_ALL_VARIANTS OFF CACHE BOOL "" FORCE)
+  endif()
+  # Both ways too; a GPU backend is an extra library beside ggml's CPU one.
+  set(GGML_VULKAN OFF CACHE BOOL "" FORCE)
+  set(GGML_CUDA OFF CACHE BOOL "" FORCE)
+  if(CORVANE_GPU)
+    string(TOUPPER "GGML_${CORVANE_GPU}" gpu_option)
+    set(${gpu_option} ON CACHE BOOL "" FORCE)
   endif()
   # ggml stamps itself with the commit of the git repository around its
   # sources, which is ours: each of our commits would rebuild it.

@@ -6,6 +6,7 @@
 
 #include <corvane/core/Logger.h>
 
+#include "ComputeDevice.h"
 #include "ModelLocation.h"
 #include "RecognisedSegments.h"
 #include "WhisperModelCheck.h"
@@ -71,7 +72,7 @@ void ModelSlot::load(const ModelOptions& options, const std::function<void()>& o
     if (!report.accepted())
         Logger::error("[WhisperSTTNode] Model file rejected: " + report.reason);
     else
-        whisperContext.reset(whisper_init_from_file_with_params(kept.modelPath.c_str(), contextParams));
+        whisperContext.reset(loadOnDevice(kept.modelPath, contextParams, contextInit));
     if (!whisperContext) {
         Logger::error("[WhisperSTTNode] Error Initializing");
         throw std::runtime_error("Failed to initialize WhisperSTTNode");

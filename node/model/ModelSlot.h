@@ -9,6 +9,7 @@
 
 #include <whisper.h>
 
+#include "ComputeDevice.h"
 #include "DecodingSettings.h"
 #include "LanguageChoice.h"
 #include "PhraseGrammar.h"
@@ -72,6 +73,9 @@ public:
     /// the caller can drop requests aimed at the old one; it belongs to this
     /// call, since two threads may load at once.
     void load(const ModelOptions& options, const std::function<void()>& onUnload = {});
+    /// The model goes to the GPU when the options ask for one and it works,
+    /// otherwise to the CPU (loadOnDevice).
+    void load(const ModelOptions& options);
     /// The kept options, read under the lock.
     ModelOptions options() const;
     /// Keeps options without loading (a node built without a model).
@@ -85,6 +89,9 @@ public:
     /// stand-in here (one that takes its time, say) before any run.
     using FullRun = int (*)(whisper_context*, whisper_full_params, const float*, int);
     void setFullRun(FullRun run) noexcept { fullRun = run; }
+    /// What a load creates the context with (a test's stand-in may fail on
+    /// the GPU); set before any load.
+    void setContextInit(ContextInit init) noexcept { contextInit = init; }
     PhraseGrammar& grammar() noexcept { return phraseGrammar; }
     LanguageChoice& language() noexcept { return languageChoice; }
     /// Whether results carry each segment's words ("wordTimestamps").
@@ -141,6 +148,7 @@ private:
     /// A run's timeline without voice-activity detection: the window itself.
     SpeechTimeline wholeWindow;
     TokenTiming tokenTiming;
+    ContextInit contextInit = &whisper_init_from_file_with_params;
     std::atomic<bool> ready{false};
 };
 

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sndfile.h>
-
 #include "Endpointer.h"
 #include "NodeTestSupport.h"
 #include "ProgramRun.h"
@@ -116,12 +114,7 @@ TEST(Endpointer, SpokenSentencesComeBackOneWindowEachSplitInTheirPauses)
         if (!test::runProgram({"espeak-ng", "-w", file, sentence}).succeeded() ||
             !test::runProgram({"sox", "-D", file, "-r", "16000", file16k}).succeeded())
             GTEST_SKIP() << "needs espeak-ng and sox";
-        SF_INFO info{};
-        SNDFILE* sound = sf_open(file16k.c_str(), SFM_READ, &info);
-        ASSERT_NE(sound, nullptr);
-        std::vector<float> samples(static_cast<std::size_t>(info.frames));
-        sf_readf_float(sound, samples.data(), info.frames);
-        sf_close(sound);
+        const std::vector<float> samples = test::readMono16k(file16k);
         std::size_t first = 0, last = samples.size();
         while (first < last && std::fabs(samples[first]) < 1e-3f)
             ++first;

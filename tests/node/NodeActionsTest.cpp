@@ -219,6 +219,8 @@ TEST(NodeTexts, EveryTextIsExact)
         "[WhisperSTTNode] Initializing with GPU: ENABLED",
         "[WhisperSTTNode] Initializing with GPU: DISABLED",
         "[WhisperSTTNode] Initialized successfully",
+        "[WhisperSTTNode] Running on the CPU: useGPU is false.",
+        "[WhisperSTTNode] Running on the CPU: no usable GPU found.",
         "[WhisperSTTNode] VAD model not found at /no/such/silero.bin; transcribing without voice-activity detection.",
         "[WhisperSTTNode] Action 'transcribe': no new audio since last commit, skipping.",
         "[WhisperSTTNode] Action 'transcribe' called, start of samples: 100, end of samples: 50",

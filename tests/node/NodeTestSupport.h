@@ -147,6 +147,17 @@ private:
     EventEmitter::ListenerId id = 0;
 };
 
+/// The text of a "transcribe" once `audio` (mono at `rate`) is fed; "(none)" when none comes in time.
+inline std::string transcribeAll(WhisperSTTNode& node, const std::vector<float>& audio, double rate = 16000.0,
+                                 std::chrono::minutes timeout = std::chrono::minutes(2))
+{
+    EventRecorder events(node);
+    feed(node, audio, rate, static_cast<std::size_t>(rate / 100));
+    if (!node.callAction("transcribe", {}).isOk() || !events.waitFor("transcribed", 1, timeout))
+        return "(none)";
+    return events.named("transcribed").at(0).data.asMap().at("text").asString();
+}
+
 /// Points the node's later loads at another Silero model file.
 inline void useVadModel(WhisperSTTNode& node, const std::string& path)
 {
