@@ -68,14 +68,12 @@ public:
     /// options (also when the load fails). Raises std::runtime_error("Failed
     /// to initialize WhisperSTTNode") when whisper.cpp cannot load the model;
     /// the slot is then empty. A Silero model that is missing or will not load
-    /// is logged, and runs go on without voice-activity detection.
-    /// `onUnload` runs under the lock when this load frees a model, so that
+    /// is logged, and runs go on without voice-activity detection. The model
+    /// goes to the GPU when the options ask for one and it works, otherwise
+    /// to the CPU (loadOnDevice). `onUnload` runs under the lock when this load frees a model, so that
     /// the caller can drop requests aimed at the old one; it belongs to this
     /// call, since two threads may load at once.
     void load(const ModelOptions& options, const std::function<void()>& onUnload = {});
-    /// The model goes to the GPU when the options ask for one and it works,
-    /// otherwise to the CPU (loadOnDevice).
-    void load(const ModelOptions& options);
     /// The kept options, read under the lock.
     ModelOptions options() const;
     /// Keeps options without loading (a node built without a model).
