@@ -83,6 +83,7 @@ struct NodeFlags {
     bool noFlashAttention = false;
     std::string language;
     bool translate = false;
+    int partialIntervalMs = 0;
 };
 
 /// The node's configuration flags, which every command that makes a node takes.
@@ -111,6 +112,9 @@ void addNodeFlags(CLI::App& command, NodeFlags& node)
     command.add_option("--language", node.language,
                        "Spoken language, an ISO 639-1 code such as de, or auto to detect it (default: en)");
     command.add_flag("--translate", node.translate, "Translate the speech into English (multilingual models)");
+    command.add_option("--partial-interval", node.partialIntervalMs,
+                       "Milliseconds between interim runs of the utterance under way (default: 1000)")
+        ->check(CLI::Range(100, 10000));
 }
 
 /// Only the flags given on the command line become configuration keys.
@@ -147,6 +151,8 @@ void applyNodeFlags(const CLI::App& command, const NodeFlags& node, CVAnyMap& co
         config.set("language", node.language);
     if (given("--translate"))
         config.set("translate", node.translate);
+    if (given("--partial-interval"))
+        config.set("partialIntervalMs", node.partialIntervalMs);
 }
 
 } // namespace
