@@ -37,8 +37,8 @@ words before and after the matched stretch free.
                     display's arrival minus the end of the word as spoken.
                     Words never shown count apart ("never").
   final delay       per final display: its arrival minus the end of the last
-                    reference word aligned to it (how long after the end of
-                    what it says it came).
+                    reference word it shows (an identical word aligned to it):
+                    how long after the end of what it says it came.
   WER               all final displays in order against the whole reference
                     (substitutions + deletions + insertions over reference
                     words).
@@ -716,13 +716,12 @@ def analyse(stream, displays, recording):
         if not span:
             continue
         pairs = align([ref_words[i] for i in span], display.words, free_ends=True)
-        for r, h in pairs:
-            index = span[r]
-            if ref_words[index] == display.words[h] and first_shown[index] is None:
+        matched = [span[r] for r, h in pairs if ref_words[span[r]] == display.words[h]]
+        for index in matched:
+            if first_shown[index] is None:
                 first_shown[index] = display.time
-        if display.final and pairs:
-            last = span[pairs[-1][0]]
-            final_delays.append((ref[last][2], display.time - ref[last][2]))
+        if display.final and matched:
+            final_delays.append((ref[matched[-1]][2], display.time - ref[matched[-1]][2]))
     for display in displays:
         if display.final:
             final_text.extend(display.words)
