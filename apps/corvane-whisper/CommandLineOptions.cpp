@@ -84,6 +84,7 @@ struct NodeFlags {
     std::string language;
     bool translate = false;
     bool wordTimestamps = false;
+    int partialIntervalMs = 0;
 };
 
 /// The node's configuration flags, which every command that makes a node takes.
@@ -113,6 +114,9 @@ void addNodeFlags(CLI::App& command, NodeFlags& node)
                        "Spoken language, an ISO 639-1 code such as de, or auto to detect it (default: en)");
     command.add_flag("--translate", node.translate, "Translate the speech into English (multilingual models)");
     command.add_flag("--word-timestamps", node.wordTimestamps, "Give every segment its words and their times");
+    command.add_option("--partial-interval", node.partialIntervalMs,
+                       "Milliseconds between interim runs of the utterance under way (default: 1000)")
+        ->check(CLI::Range(100, 10000));
 }
 
 /// Only the flags given on the command line become configuration keys.
@@ -151,6 +155,8 @@ void applyNodeFlags(const CLI::App& command, const NodeFlags& node, CVAnyMap& co
         config.set("translate", node.translate);
     if (given("--word-timestamps"))
         config.set("wordTimestamps", node.wordTimestamps);
+    if (given("--partial-interval"))
+        config.set("partialIntervalMs", node.partialIntervalMs);
 }
 
 } // namespace
