@@ -164,7 +164,11 @@ bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint3
         Logger::warning("[WhisperSTTNode] Could not detect the language; whisper.cpp will try again.");
     params.abort_callback = options.abort;
     params.abort_callback_user_data = options.abortData;
+    const int configuredTokens = params.max_tokens;
+    if (options.maxTokens > 0 && (configuredTokens <= 0 || options.maxTokens < configuredTokens))
+        params.max_tokens = options.maxTokens;
     const int code = slot.fullRun(context, params, samples, static_cast<int>(paddedCount));
+    params.max_tokens = configuredTokens;
     language.restore(params);
     params.abort_callback = nullptr;
     params.abort_callback_user_data = nullptr;

@@ -36,6 +36,9 @@ struct RecognitionOptions {
     /// Size the encoder's context to the audio alone, below the usual floor:
     /// cheaper, for interim text that a final run will replace.
     bool smallContext = false;
+    /// At most this many tokens a segment, below the configured limit (0:
+    /// the configured limit alone).
+    int maxTokens = 0;
     /// Asked now and then during the run; true ends it early (a failed run).
     ggml_abort_callback abort = nullptr;
     void* abortData = nullptr;

@@ -1,6 +1,8 @@
 #include "TranscriptCleanup.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstddef>
 #include <vector>
 
@@ -160,6 +162,35 @@ std::string cleanTranscription(const std::string& text)
         if (isSpeech(static_cast<unsigned char>(c)))
             return cleaned;
     return {};
+}
+
+bool repeatsItself(const std::string& text)
+{
+    std::vector<std::string> words;
+    std::string word;
+    for (const char c : text + ' ') {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || byte >= 0x80 || c == '\'')
+            word += static_cast<char>(std::tolower(byte));
+        else if (std::isspace(byte) && !word.empty())
+            words.push_back(std::move(word)), word.clear();
+    }
+    const auto same = [&](std::size_t a, std::size_t b, std::size_t unit) {
+        return std::equal(words.begin() + static_cast<std::ptrdiff_t>(a),
+                          words.begin() + static_cast<std::ptrdiff_t>(a + unit),
+                          words.begin() + static_cast<std::ptrdiff_t>(b));
+    };
+    for (std::size_t unit = 1; unit <= 4; ++unit) {
+        const std::size_t needed = unit == 1 ? 4 : 3;
+        for (std::size_t i = 0; i + needed * unit <= words.size(); ++i) {
+            std::size_t copies = 1;
+            while (copies < needed && same(i, i + copies * unit, unit))
+                ++copies;
+            if (copies == needed)
+                return true;
+        }
+    }
+    return false;
 }
 
 } // namespace corvane::extensions::whisper

@@ -32,4 +32,10 @@ std::string cleanTranscription(const std::string& text);
 /// speech are dropped.
 void cleanSegments(std::vector<TranscribedSegment>& segments);
 
+/// Whether the text is caught in a loop: one word four times in a row, or a
+/// run of two to four words three times in a row (letters and digits
+/// compared, case aside). whisper.cpp falls into such loops on a second or
+/// less of audio, where no temperature fallback saves it.
+bool repeatsItself(const std::string& text);
+
 } // namespace corvane::extensions::whisper

@@ -15,6 +15,11 @@ namespace {
 /// No interim text before the utterance under way is this long (lead-in
 /// included): whisper.cpp makes words up out of less.
 constexpr uint64_t kShortestPartialSamples = 12800;
+/// Interim runs decode at most this many tokens a second of audio, plus a
+/// few: more than anyone says, and a bound on a loop that whisper.cpp may
+/// fall into on short audio.
+constexpr int kInterimTokensPerSecond = 8;
+constexpr int kInterimExtraTokens = 4;
 /// How often an interim run looks for new audio, to give up for a final.
 constexpr std::chrono::milliseconds kUrgencyCheckInterval{20};
 
@@ -179,6 +184,8 @@ bool TranscriptionWorker::servePartial()
 
     RecognitionOptions options;
     options.smallContext = true;
+    options.maxTokens = kInterimExtraTokens +
+                        static_cast<int>(kInterimTokensPerSecond * window.sampleCount / AudioIntake::kSampleRate);
     options.abort = &TranscriptionWorker::urgentWorkWaits;
     options.abortData = this;
     lastUrgencyCheck = now;
@@ -190,8 +197,11 @@ bool TranscriptionWorker::servePartial()
     recogniser.end();
     PartialTranscription result;
     result.text = cleanAnnotations ? cleanTranscription(interim.text) : interim.text;
-    if (result.text.empty())
+    if (result.text.empty() || repeatsItself(result.text)) {
+        // A loop is no text to show: the next interim run or the final says
+        // what was said.
         return true;
+    }
     result.stableText = stable.update(result.text);
     result.processingTimeMs =
         static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - now).count());

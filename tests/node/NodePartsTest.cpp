@@ -253,6 +253,14 @@ TEST(CleanTranscription, SurvivesHostileLongTexts)
 
 // Local agreement of two: words stay stable once two interim texts in a row
 // begin with them, and the stable text never shrinks.
+TEST(CleanTranscription, TellsLoopsFromRepeatedWords)
+{
+    for (const char* loop : {" and what is what is what is what", "and and and and", "4. 4. 4. 4.", "Go F... Go F... Go F..."})
+        EXPECT_TRUE(repeatsItself(loop)) << loop;
+    for (const char* speech : {"", " No, no, no.", " That that is, is.", " Ask what you can do for your country."})
+        EXPECT_FALSE(repeatsItself(speech)) << speech;
+}
+
 TEST(StableText, GrowsByAgreementAndNeverShrinks)
 {
     const std::pair<const char*, const char*> steps[] = {
