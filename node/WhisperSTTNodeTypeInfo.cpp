@@ -134,7 +134,7 @@ CVAnyMap makeEvents()
                "Emitted with autoTranscribe and partialResults while an utterance is under way: interim text that "
                "its transcribed event replaces.",
                CVAnyMap{
-                   {"text", dataField("text", "string", "The interim text of the utterance so far.")},
+                   {"text", dataField("text", "string", "The interim text of the utterance so far, less its last word, which the audio may end inside.")},
                    {"stableText",
                     dataField("stableText", "string",
                               "The leading words that two interim results in a row agreed on; it only grows within "

@@ -28,6 +28,19 @@ long long millisecondsSinceEpoch(std::chrono::steady_clock::time_point time)
     return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
 }
 
+/// The text less its last word. Interim audio ends where the microphone
+/// has got to, often inside a word, which the next run then hears whole: the
+/// word that changes most is the last one.
+std::string withoutLastWord(const std::string& text)
+{
+    const std::size_t end = text.find_last_not_of(' ');
+    const std::size_t space = end == std::string::npos ? std::string::npos : text.find_last_of(' ', end);
+    if (space == std::string::npos)
+        return {};
+    const std::size_t kept = text.find_last_not_of(' ', space);
+    return kept == std::string::npos ? std::string() : text.substr(0, kept + 1);
+}
+
 std::string describeWindow(uint32_t start, uint32_t end)
 {
     // Appended piece by piece: GCC 12 at -O3 misreads `"[" + std::string`
@@ -196,12 +209,14 @@ bool TranscriptionWorker::servePartial()
         return true;
     recogniser.end();
     PartialTranscription result;
-    result.text = cleanAnnotations ? cleanTranscription(interim.text) : interim.text;
-    if (result.text.empty() || repeatsItself(result.text)) {
-        // A loop is no text to show: the next interim run or the final says
-        // what was said.
+    const std::string heard = cleanAnnotations ? cleanTranscription(interim.text) : interim.text;
+    // A loop is no text to show: the next interim run or the final says what
+    // was said.
+    if (repeatsItself(heard))
         return true;
-    }
+    result.text = withoutLastWord(heard);
+    if (result.text.empty())
+        return true;
     result.stableText = stable.update(result.text);
     result.processingTimeMs =
         static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - now).count());

@@ -194,7 +194,7 @@ TEST(NodeTexts, EveryTextIsExact)
         R"(events.partialTranscription.data.processingTime: "Time taken for the interim run in milliseconds." | "processingTime" | "int")",
         R"(events.partialTranscription.data.stableText: "The leading words that two interim results in a row agreed on; it only grows within an utterance." | "stableText" | "string")",
         R"(events.partialTranscription.data.start: "First sample of the utterance (16 kHz, absolute)." | "start" | "int")",
-        R"(events.partialTranscription.data.text: "The interim text of the utterance so far." | "text" | "string")",
+        R"(events.partialTranscription.data.text: "The interim text of the utterance so far, less its last word, which the audio may end inside." | "text" | "string")",
         R"(configuration.utterancePauseMs: "With autoTranscribe: the pause, in milliseconds, that ends an utterance (50 to 5000). Default: 300." | true | "utterancePauseMs" | "int")",
         R"(configuration.wordTimestamps: "Give each segment of transcribed its words (whisper's tokens joined at leading spaces; punctuation stays with its word), each with text, start, end and probability. Default: false." | true | "wordTimestamps" | "boolean")",
         R"(events.transcribed.data.segments: "The recognised segments, keyed by their zero-padded position (\"000\", \"001\", ...) so that the map iterates in order. Each has text (cleaned as text is), start and end (16 kHz sample indices, absolute; never in the silence that pads a short window), probability (the mean probability of its text tokens), noSpeechProbability and, with wordTimestamps, words, keyed the same way: text, start, end and probability of each word." | "segments" | "map")",
