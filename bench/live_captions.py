@@ -438,27 +438,27 @@ def build_streams(args):
 
     continuous = Stream("continuous", "read speech, 0.2 s between sentences, 0.6 s between passages: "
                                       "five LibriVox utterances, jfk.wav, six espeak-ng sentences")
+    def apart(stream, pieces, gap):
+        for i, piece in enumerate(pieces):
+            if i:
+                stream.silence(gap)
+            stream.speak(piece)
+
+    def read_speech(stream):
+        apart(stream, libri, 0.2)
+        stream.silence(0.6)
+        stream.speak(jfk)
+        stream.silence(0.6)
+        apart(stream, spoken, 0.2)
+
     continuous.silence(1.0)
-    for i, piece in enumerate(libri):
-        if i:
-            continuous.silence(0.2)
-        continuous.speak(piece)
-    continuous.silence(0.6)
-    continuous.speak(jfk)
-    continuous.silence(0.6)
-    for i, piece in enumerate(spoken):
-        if i:
-            continuous.silence(0.2)
-        continuous.speak(piece)
+    read_speech(continuous)
     continuous.silence(args.tail)
 
     short = Stream("commands", "short commands 1.5 s apart: pocketsphinx's goforward, forever and "
                                "four cards recordings, six espeak-ng commands")
     short.silence(1.0)
-    for i, piece in enumerate(commands):
-        if i:
-            short.silence(1.5)
-        short.speak(piece)
+    apart(short, commands, 1.5)
     short.silence(args.tail)
 
     streams = [continuous, short]
@@ -467,17 +467,7 @@ def build_streams(args):
                               "each followed by 3 s of silence")
         long.silence(1.0)
         while long.seconds < args.long_minutes * 60:
-            for i, piece in enumerate(libri):
-                if i:
-                    long.silence(0.2)
-                long.speak(piece)
-            long.silence(0.6)
-            long.speak(jfk)
-            long.silence(0.6)
-            for i, piece in enumerate(spoken):
-                if i:
-                    long.silence(0.2)
-                long.speak(piece)
+            read_speech(long)
             long.silence(3.0)
             for piece in commands:
                 long.speak(piece)
