@@ -5,7 +5,7 @@
 #include "CTranslate2Model.h"
 #include "GgmlTensorWriter.h"
 #include "ModelImportError.h"
-#include "WhisperSpecialTokens.h"
+#include "WhisperControlTokens.h"
 #include "WhisperTensorLayout.h"
 
 #include <fstream>
@@ -43,7 +43,7 @@ void importCTranslate2Whisper(const std::filesystem::path& sourceFolder, const s
 
     auto hyperparameters = readWhisperHyperparameters(model);
     hyperparameters.fileType = whisperFileType(weightType);
-    checkWhisperSpecialTokens(spellings, static_cast<int32_t>(tokens.size()) - 1, hyperparameters.vocabularySize);
+    checkWhisperControlTokens(spellings, static_cast<int32_t>(tokens.size()) - 1, hyperparameters.vocabularySize);
 
     const std::string failure = modelfile::writeFileAtomically(output, [&](std::ostream& out) {
         modelfile::writeWhisperHeader(out, hyperparameters, tokens);

@@ -2,7 +2,7 @@
 #include "ProgramRun.h"
 #include "ModelImportTestSupport.h"
 #include "ModelImportError.h"
-#include "WhisperSpecialTokens.h"
+#include "WhisperControlTokens.h"
 
 #include <whisper.h>
 
@@ -88,13 +88,13 @@ TEST(ModelImportErrors, EachBadInputGivesOneLineAndNoOutputFile)
 }
 
 // whisper.cpp places special tokens by fixed ids: listed elsewhere, they would import "fine" and then mislead it.
-TEST(WhisperSpecialTokens, MustSitWhereWhisperCppLooksForThem)
+TEST(WhisperControlTokens, MustSitWhereWhisperCppLooksForThem)
 {
     using namespace corvane::modelimport;
     std::vector<std::string> multilingual(50257, "a");
-    for (const std::string& token : whisperSpecialTokens(51865))
+    for (const std::string& token : whisperControlTokens(51865))
         multilingual.push_back(token);
-    EXPECT_NO_THROW(checkWhisperSpecialTokens(multilingual, 50257, 51865));
+    EXPECT_NO_THROW(checkWhisperControlTokens(multilingual, 50257, 51865));
     auto swapped = multilingual;
     std::swap(swapped[50261], swapped[50262]);
     struct Bad { const std::vector<std::string>& spellings; int32_t endOfText, rows; const char* message; };
@@ -102,7 +102,7 @@ TEST(WhisperSpecialTokens, MustSitWhereWhisperCppLooksForThem)
                                            {multilingual, 50256, 51865, "to have it at 50257"},
                                            {multilingual, 50257, 51864, "the token embedding has 51864 rows"},
                                            {multilingual, 50257, 51867, "more language tokens than the 100 languages"}})
-        EXPECT_THAT([&] { checkWhisperSpecialTokens(bad.spellings, bad.endOfText, bad.rows); },
+        EXPECT_THAT([&] { checkWhisperControlTokens(bad.spellings, bad.endOfText, bad.rows); },
                     ::testing::ThrowsMessage<ModelImportError>(::testing::HasSubstr(bad.message)));
 }
 

@@ -1,4 +1,4 @@
-#include "WhisperSpecialTokens.h"
+#include "WhisperControlTokens.h"
 
 #include "ModelImportError.h"
 
@@ -29,7 +29,7 @@ bool isOlderName(const std::string& spelling, const std::string& wanted)
 
 } // namespace
 
-std::vector<std::string> whisperSpecialTokens(int32_t vocabularySize)
+std::vector<std::string> whisperControlTokens(int32_t vocabularySize)
 {
     const int32_t multilingual = vocabularySize > englishOnlySize ? 1 : 0;
     const int32_t languages = vocabularySize - englishOnlyEndOfText - multilingual - 2 - 6 - timestampCount;
@@ -46,7 +46,7 @@ std::vector<std::string> whisperSpecialTokens(int32_t vocabularySize)
     return tokens;
 }
 
-void checkWhisperSpecialTokens(const std::vector<std::string>& spellings, int32_t endOfTextId,
+void checkWhisperControlTokens(const std::vector<std::string>& spellings, int32_t endOfTextId,
                                int32_t vocabularySize)
 {
     if (std::ssize(spellings) > vocabularySize)
@@ -55,7 +55,7 @@ void checkWhisperSpecialTokens(const std::vector<std::string>& spellings, int32_
     // Below Whisper's sizes (test models) whisper.cpp's ids cannot all exist.
     if (vocabularySize < englishOnlySize)
         return;
-    const std::vector<std::string> expected = whisperSpecialTokens(vocabularySize);
+    const std::vector<std::string> expected = whisperControlTokens(vocabularySize);
     if (expected.empty())
         throw ModelImportError("a vocabulary of " + std::to_string(vocabularySize) + " tokens has more language "
                                "tokens than the " + std::to_string(whisper_lang_max_id() + 1) +
