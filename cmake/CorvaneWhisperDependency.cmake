@@ -76,6 +76,10 @@ else()
   # ggml's own thread pool instead of OpenMP: no spinning OpenMP workers left
   # competing with the host's audio thread after a run.
   set(GGML_OPENMP OFF CACHE BOOL "" FORCE)
+  # llamafile's tiled matrix kernels for f16 and quantised weights: whisper's
+  # encoder takes 420 ms instead of 720 ms for 11 s of speech (tiny.en, 2
+  # threads, Xeon without AMX), faster than whisper.cpp's own build with AMX.
+  set(GGML_LLAMAFILE ON CACHE BOOL "" FORCE)
   # Set both ways, so that switching an existing tree rebuilds it right.
   if(CORVANE_PORTABLE_CPU)
     set(GGML_NATIVE OFF CACHE BOOL "" FORCE)
