@@ -167,7 +167,14 @@ bool ModelSlot::Run::recognise(const float* samples, uint32_t sampleCount, uint3
     const int configuredTokens = params.max_tokens;
     if (options.maxTokens > 0 && (configuredTokens <= 0 || options.maxTokens < configuredTokens))
         params.max_tokens = options.maxTokens;
+    if (slot.steering.steerThrough(context, options.knownStart)) {
+        params.logits_filter_callback = &PrefixSteering::filter;
+        params.logits_filter_callback_user_data = &slot.steering;
+    }
     const int code = slot.fullRun(context, params, samples, static_cast<int>(paddedCount));
+    params.logits_filter_callback = nullptr;
+    params.logits_filter_callback_user_data = nullptr;
+    slot.steering.clear();
     params.max_tokens = configuredTokens;
     language.restore(params);
     params.abort_callback = nullptr;

@@ -13,6 +13,7 @@
 #include "DecodingSettings.h"
 #include "LanguageChoice.h"
 #include "PhraseGrammar.h"
+#include "PrefixSteering.h"
 #include "SpeechTimeline.h"
 #include "TokenTiming.h"
 #include "Transcription.h"
@@ -39,6 +40,10 @@ struct RecognitionOptions {
     /// At most this many tokens a segment, below the configured limit (0:
     /// the configured limit alone).
     int maxTokens = 0;
+    /// Text the result is to begin with: words already shown as settled for
+    /// this audio. The decoder is steered through it and goes on freely after
+    /// it (PrefixSteering).
+    std::string knownStart;
     /// Asked now and then during the run; true ends it early (a failed run).
     ggml_abort_callback abort = nullptr;
     void* abortData = nullptr;
@@ -142,6 +147,7 @@ private:
     whisper_full_params params;
     PhraseGrammar phraseGrammar;
     LanguageChoice languageChoice;
+    PrefixSteering steering;
     std::unique_ptr<whisper_context, WhisperContextDeleter> whisperContext;
     std::unique_ptr<VoiceActivityDetector> detector;
     FullRun fullRun = &whisper_full;

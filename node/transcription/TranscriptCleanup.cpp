@@ -164,7 +164,10 @@ std::string cleanTranscription(const std::string& text)
     return {};
 }
 
-bool repeatsItself(const std::string& text)
+namespace {
+
+/// The text's words, letters and digits only, in lower case.
+std::vector<std::string> comparableWords(const std::string& text)
 {
     std::vector<std::string> words;
     std::string word;
@@ -175,21 +178,42 @@ bool repeatsItself(const std::string& text)
         else if (std::isspace(byte) && !word.empty())
             words.push_back(std::move(word)), word.clear();
     }
-    const auto same = [&](std::size_t a, std::size_t b, std::size_t unit) {
-        return std::equal(words.begin() + static_cast<std::ptrdiff_t>(a),
-                          words.begin() + static_cast<std::ptrdiff_t>(a + unit),
-                          words.begin() + static_cast<std::ptrdiff_t>(b));
-    };
+    return words;
+}
+
+bool sameWords(const std::vector<std::string>& words, std::size_t a, std::size_t b, std::size_t count)
+{
+    return std::equal(words.begin() + static_cast<std::ptrdiff_t>(a),
+                      words.begin() + static_cast<std::ptrdiff_t>(a + count),
+                      words.begin() + static_cast<std::ptrdiff_t>(b));
+}
+
+} // namespace
+
+bool repeatsItself(const std::string& text)
+{
+    const std::vector<std::string> words = comparableWords(text);
     for (std::size_t unit = 1; unit <= 4; ++unit) {
         const std::size_t needed = unit == 1 ? 4 : 3;
         for (std::size_t i = 0; i + needed * unit <= words.size(); ++i) {
             std::size_t copies = 1;
-            while (copies < needed && same(i, i + copies * unit, unit))
+            while (copies < needed && sameWords(words, i, i + copies * unit, unit))
                 ++copies;
             if (copies == needed)
                 return true;
         }
     }
+    return false;
+}
+
+bool repeatsAPhrase(const std::string& text)
+{
+    constexpr std::size_t kPhrase = 4;
+    const std::vector<std::string> words = comparableWords(text);
+    for (std::size_t first = 0; first + 2 * kPhrase <= words.size(); ++first)
+        for (std::size_t second = first + kPhrase; second + kPhrase <= words.size(); ++second)
+            if (sameWords(words, first, second, kPhrase))
+                return true;
     return false;
 }
 

@@ -38,4 +38,10 @@ void cleanSegments(std::vector<TranscribedSegment>& segments);
 /// less of audio, where no temperature fallback saves it.
 bool repeatsItself(const std::string& text);
 
+/// Whether four words in a row come twice in the text (compared as above).
+/// Rare in what one person says in one breath, common where whisper.cpp
+/// starts over on audio that stops mid-sentence ("And so my fellow
+/// American. And so my fellow Americans").
+bool repeatsAPhrase(const std::string& text);
+
 } // namespace corvane::extensions::whisper

@@ -167,8 +167,17 @@ bool TranscriptionWorker::serveUtterance()
     Logger::debug("[WhisperSTTNode] Transcribing the utterance [" + std::to_string(utterance->start) + ", " +
                   std::to_string(utterance->end) + ").");
     transcribe(recogniser, {static_cast<uint32_t>(utterance->start), static_cast<uint32_t>(utterance->end)}, started,
-               false);
+               false, settledStartOf(*utterance));
     return true;
+}
+
+std::string TranscriptionWorker::settledStartOf(const SpeechWindow& utterance) const
+{
+    // Words shown as settled are not taken back by the final text. An
+    // utterance cut at the longest window may end before some of them.
+    if (!partials || utterance.start != partialUtteranceStart || utterance.end < stableHeardBy)
+        return {};
+    return stable.text();
 }
 
 bool TranscriptionWorker::servePartial()
@@ -180,6 +189,8 @@ bool TranscriptionWorker::servePartial()
     if (open->start != partialUtteranceStart) {
         partialUtteranceStart = open->start;
         stable.restart();
+        stableHeardBy = 0;
+        previousPartialEnd = 0;
         nextPartialAt = now;
     }
     if (now < nextPartialAt)
@@ -199,6 +210,7 @@ bool TranscriptionWorker::servePartial()
     options.smallContext = true;
     options.maxTokens = kInterimExtraTokens +
                         static_cast<int>(kInterimTokensPerSecond * window.sampleCount / AudioIntake::kSampleRate);
+    options.knownStart = stable.text();
     options.abort = &TranscriptionWorker::urgentWorkWaits;
     options.abortData = this;
     lastUrgencyCheck = now;
@@ -210,14 +222,23 @@ bool TranscriptionWorker::servePartial()
     recogniser.end();
     PartialTranscription result;
     const std::string heard = cleanAnnotations ? cleanTranscription(interim.text) : interim.text;
-    // A loop is no text to show: the next interim run or the final says what
-    // was said.
-    if (repeatsItself(heard))
+    // A loop, or a start over, is no text to show, and none to agree on: the
+    // next interim run or the final says what was said.
+    if (repeatsItself(heard) || repeatsAPhrase(heard))
         return true;
     result.text = withoutLastWord(heard);
     if (result.text.empty())
         return true;
+    const std::size_t stableBefore = stable.text().size();
     result.stableText = stable.update(result.text);
+    if (result.stableText.size() > stableBefore)
+        stableHeardBy = previousPartialEnd;
+    previousPartialEnd = open->end;
+    // One word heard on its own at the start of an utterance is the guess
+    // that most often changes ("Howdy" for "Had he"); it still counts towards
+    // agreement, but is not shown.
+    if (result.stableText.empty() && result.text.find(' ') == std::string::npos)
+        return true;
     result.processingTimeMs =
         static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - now).count());
     result.start = open->start;
@@ -245,7 +266,7 @@ bool TranscriptionWorker::urgentWorkWaits(void* self)
 }
 
 void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRequests::Window requested,
-                                     Clock::time_point started, bool deliverEmpty)
+                                     Clock::time_point started, bool deliverEmpty, const std::string& knownStart)
 {
     // The window is copied before anything else (logging takes a lock and
     // calls the application's sink).
@@ -265,7 +286,9 @@ void TranscriptionWorker::transcribe(ModelSlot::Run& recogniser, TranscriptionRe
                         describeWindow(window.firstIndex, window.endIndex) + ".");
 
     Transcription result;
-    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, {}, result)) {
+    RecognitionOptions options;
+    options.knownStart = knownStart;
+    if (!recogniser.recognise(runSamples.data(), window.sampleCount, window.paddedCount, options, result)) {
         fail("whisper.cpp failed to process the audio: " + recogniser.failure());
         return;
     }

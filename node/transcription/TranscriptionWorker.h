@@ -90,9 +90,13 @@ private:
     /// an ended utterance waits.
     static bool urgentWorkWaits(void* worker);
     /// Copies `window` out of the history, recognises it and delivers the
-    /// text. Holds the model's lock (`recogniser`) throughout.
+    /// text, which begins with `knownStart` where the model can follow it.
+    /// Holds the model's lock (`recogniser`) throughout.
     void transcribe(ModelSlot::Run& recogniser, TranscriptionRequests::Window window, Clock::time_point started,
-                    bool deliverEmpty);
+                    bool deliverEmpty, const std::string& knownStart = {});
+    /// The stable interim words that the final text of `utterance` is to
+    /// begin with: none unless they were heard inside it.
+    std::string settledStartOf(const SpeechWindow& utterance) const;
     /// Reports the run under way as failed: the log line is the caller's.
     void fail(const std::string& error);
 
@@ -115,6 +119,10 @@ private:
     uint64_t partialUtteranceStart = UINT64_MAX;
     Clock::time_point nextPartialAt;
     StableText stable;
+    /// Where the audio of the stable words ends at the latest: the end of
+    /// the earlier of the two interim runs that agreed on them last.
+    uint64_t stableHeardBy = 0;
+    uint64_t previousPartialEnd = 0;
     Clock::time_point lastUrgencyCheck;
     /// The run's private copy of its window. whisper.cpp reads this, not the
     /// ring, so the audio thread may go on writing meanwhile; short windows

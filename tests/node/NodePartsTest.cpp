@@ -259,6 +259,10 @@ TEST(CleanTranscription, TellsLoopsFromRepeatedWords)
         EXPECT_TRUE(repeatsItself(loop)) << loop;
     for (const char* speech : {"", " No, no, no.", " That that is, is.", " Ask what you can do for your country."})
         EXPECT_FALSE(repeatsItself(speech)) << speech;
+    EXPECT_TRUE(repeatsAPhrase(" And so my fellow American. And so my fellow Americans"));
+    EXPECT_TRUE(repeatsAPhrase("one two three four one two three four"));
+    for (const char* speech : {"", " one two three four one two three", " Ask not what your country can do for you, ask what you can do for your country."})
+        EXPECT_FALSE(repeatsAPhrase(speech)) << speech;
 }
 
 TEST(StableText, GrowsByAgreementAndNeverShrinks)

@@ -3,6 +3,9 @@
 // model says no words, so the runs are read from the node's debug lines.
 
 #include <algorithm>
+#include <cmath>
+#include <memory>
+#include <random>
 #include <map>
 #include <regex>
 #include <set>
@@ -12,6 +15,8 @@
 
 #include "LogCapture.h"
 #include "NodeTestSupport.h"
+#include "PrefixSteering.h"
+#include "TestModels.h"
 
 namespace corvane::test {
 namespace {
@@ -143,11 +148,71 @@ TEST(NodePartials, AnInterimRunGivesWayToTheFinalAndNoneFollowsIt)
     EXPECT_TRUE(std::none_of(final, lines.end(), [](const std::string& l) { return l.find("Interim run") != std::string::npos; }));
 }
 
+// The final text's steering through the words already shown as settled:
+// the next known text token leads every other text token and the end of
+// text, timestamps are left to the model, and once the decode has left the
+// known words (or is past them) nothing is touched.
+TEST(NodePrefixSteering, LeadsThroughTheKnownWordsAndLetsGoWhereTheDecodeLeavesThem)
+{
+    whisper_context_params contextParams = whisper_context_default_params();
+    contextParams.use_gpu = false;
+    std::unique_ptr<whisper_context, void (*)(whisper_context*)> context(
+        whisper_init_from_file_with_params(weightlessTinyModel().c_str(), contextParams), whisper_free);
+    ASSERT_NE(context, nullptr);
+    std::unique_ptr<whisper_state, void (*)(whisper_state*)> state(whisper_init_state(context.get()),
+                                                                    whisper_free_state);
+    ASSERT_NE(state, nullptr);
+    corvane::extensions::whisper::PrefixSteering steering;
+    EXPECT_FALSE(steering.steerThrough(context.get(), ""));
+    ASSERT_TRUE(steering.steerThrough(context.get(), "ask not what"));
+    const std::vector<whisper_token> known = steering.tokens();
+    ASSERT_GE(known.size(), 3u);
+
+    const whisper_token endOfText = whisper_token_eot(context.get()), timestamp = whisper_token_beg(context.get());
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> logit(-10.0f, 10.0f);
+    std::vector<float> original(static_cast<std::size_t>(whisper_n_vocab(context.get())));
+    std::generate(original.begin(), original.end(), [&] { return logit(random); });
+    original[endOfText] = 25.0f; // the model would rather stop
+    auto steer = [&](std::vector<whisper_token> ids) {
+        std::vector<whisper_token_data> tokens;
+        for (whisper_token id : ids) {
+            whisper_token_data token{};
+            token.id = id;
+            tokens.push_back(token);
+        }
+        std::vector<float> logits = original;
+        corvane::extensions::whisper::PrefixSteering::filter(context.get(), state.get(), tokens.data(), static_cast<int>(tokens.size()),
+                               logits.data(), &steering);
+        return logits;
+    };
+    auto bestText = [&](const std::vector<float>& logits) {
+        return static_cast<whisper_token>(std::max_element(logits.begin(), logits.begin() + endOfText + 1) - logits.begin());
+    };
+
+    for (std::size_t step = 0; step < known.size(); ++step) {
+        std::vector<whisper_token> decoded{timestamp}; // timestamps between the words do not count
+        decoded.insert(decoded.end(), known.begin(), known.begin() + static_cast<std::ptrdiff_t>(step));
+        const std::vector<float> logits = steer(decoded);
+        EXPECT_EQ(bestText(logits), known[step]) << "step " << step;
+        EXPECT_TRUE(std::equal(logits.begin() + timestamp, logits.end(), original.begin() + timestamp));
+    }
+    EXPECT_EQ(steer(known), original) << "past the known words";
+    EXPECT_EQ(steer({known[0] + 1}), original) << "a decode that has left them";
+
+    original[known[0]] = -INFINITY; // a rule of the model's own rules it out
+    EXPECT_EQ(steer({}), original);
+    steering.clear();
+    original[known[0]] = 0.0f;
+    EXPECT_EQ(steer({}), original) << "cleared";
+}
+
 // Real speech at real time: each utterance's interim texts come before its
-// final, their stable part only grows, and silence brings nothing. jfk.wav's
+// final, their stable part only grows and the final begins with it, and
+// silence brings nothing. jfk.wav's
 // pauses do not end the utterance here, so that an interim run has the whole
 // 11 s to finish in, also on a loaded machine.
-TEST(NodePartialsRealModel, InterimTextComesFirstAndItsStablePartOnlyGrows)
+TEST(NodePartialsRealModel, InterimTextComesFirstAndTheFinalKeepsItsStablePart)
 {
     const std::string model = realTinyModel(), jfk = sharedFile("audio/jfk.wav");
     if (model.empty() || jfk.empty())
@@ -173,6 +238,9 @@ TEST(NodePartialsRealModel, InterimTextComesFirstAndItsStablePartOnlyGrows)
         const long long start = data.at("start").asInteger();
         if (event.name == "transcribed") {
             EXPECT_TRUE(finished.insert(start).second) << "one final per utterance";
+            std::string text = data.at("text").asString();
+            text.erase(0, text.find_first_not_of(' '));
+            EXPECT_EQ(text.rfind(stable[start], 0), 0u) << "the final '" << text << "' takes back '" << stable[start] << "'";
             continue;
         }
         ++partials;
