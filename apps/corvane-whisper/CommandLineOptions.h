@@ -21,7 +21,7 @@ struct CommandLineOptions {
     // transcribe and listen
     /// Only the keys the user set, so the node's own defaults apply otherwise.
     CVAnyMap nodeConfiguration;
-    double maxWindowSeconds = 20.0; ///< The longest window when windows end in pauses.
+    double maxWindowSeconds = 0.0; ///< The longest window when windows end in pauses (0: the command's own).
     int pauseMs = 300;              ///< The pause that ends an utterance.
     double timeoutSeconds = 120.0;
     bool json = false;
