@@ -138,7 +138,7 @@ CVAnyMap makeEvents()
                    {"stableText",
                     dataField("stableText", "string",
                               "The leading words that two interim results in a row agreed on; it only grows within "
-                              "an utterance.")},
+                              "an utterance, and the utterance's final text is steered to begin with it.")},
                    {"processingTime",
                     dataField("processingTime", "int", "Time taken for the interim run in milliseconds.")},
                    {"start", dataField("start", "int", "First sample of the utterance (16 kHz, absolute).")},

@@ -192,7 +192,7 @@ TEST(NodeTexts, EveryTextIsExact)
         R"(events.partialTranscription: "Emitted with autoTranscribe and partialResults while an utterance is under way: interim text that its transcribed event replaces." | "partialTranscription")",
         R"(events.partialTranscription.data.end: "One past the last sample heard so far (16 kHz, absolute)." | "end" | "int")",
         R"(events.partialTranscription.data.processingTime: "Time taken for the interim run in milliseconds." | "processingTime" | "int")",
-        R"(events.partialTranscription.data.stableText: "The leading words that two interim results in a row agreed on; it only grows within an utterance." | "stableText" | "string")",
+        R"(events.partialTranscription.data.stableText: "The leading words that two interim results in a row agreed on; it only grows within an utterance, and the utterance's final text is steered to begin with it." | "stableText" | "string")",
         R"(events.partialTranscription.data.start: "First sample of the utterance (16 kHz, absolute)." | "start" | "int")",
         R"(events.partialTranscription.data.text: "The interim text of the utterance so far, less its last word, which the audio may end inside." | "text" | "string")",
         R"(configuration.utterancePauseMs: "With autoTranscribe: the pause, in milliseconds, that ends an utterance (50 to 5000). Default: 300." | true | "utterancePauseMs" | "int")",
