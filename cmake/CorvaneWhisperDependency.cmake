@@ -78,7 +78,8 @@ else()
   set(GGML_OPENMP OFF CACHE BOOL "" FORCE)
   # llamafile's tiled matrix kernels for f16 and quantised weights: whisper's
   # encoder takes 420 ms instead of 720 ms for 11 s of speech (tiny.en, 2
-  # threads, Xeon without AMX), faster than whisper.cpp's own build with AMX.
+  # threads, a Xeon whose AMX we leave out, see below), less than
+  # whisper.cpp's own build needs with AMX's f16 kernel (460 ms).
   set(GGML_LLAMAFILE ON CACHE BOOL "" FORCE)
   # Set both ways, so that switching an existing tree rebuilds it right.
   if(CORVANE_PORTABLE_CPU)
